@@ -1,0 +1,18 @@
+// The run driver: checks the command line and the two file preconditions,
+// owns the run's state, and turns the outcome into the exit status.
+#pragma once
+
+#include <string>
+
+namespace hittab {
+
+// Converts the report `blastoutputfilename` into the new table
+// `outputfilename`. Raises a Failure on anything that stops the run; the
+// table then keeps the rows written before the failure.
+void main(const std::string& blastoutputfilename, const std::string& outputfilename);
+
+// The program entry: runs `hittab REPORT TABLE` and returns the exit status,
+// 0 on success, 1 after writing one failure report to standard error.
+int run(int argc, const char* const* argv);
+
+}  // namespace hittab

@@ -1,0 +1,31 @@
+// The report line scanner: decides what one line of the report is and copies
+// the values it carries into the hit record.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "hit_record.hpp"
+#include "table_writer.hpp"
+
+namespace hittab {
+
+// Reads one line (with its LF, if it has one). A title line (">") first has
+// the previous hit written, then loads id1, id2 and length; Score, Identities
+// and Strand lines overwrite their fields; any other line changes nothing.
+// A malformed line raises an unpacking or index failure carrying
+// `line_number`.
+void scan_line(std::string_view line, std::uint64_t line_number, HitRecord& record, TableWriter& table);
+
+// Scans a run of whole lines whose first line is `first_line_number`, and
+// returns the number of the line that follows the run.
+std::uint64_t scan_lines(std::string_view lines, std::uint64_t first_line_number, HitRecord& record,
+                         TableWriter& table);
+
+// Cuts `text` into tokens at runs of whitespace (space, tab, LF, VT, FF, CR
+// and 0x1C to 0x1F; every other byte, NUL and bytes from 0x80 included, is
+// part of a token). Stores at most `max_tokens` and returns how many it stored.
+std::size_t tokenise(std::string_view text, std::string_view* tokens, std::size_t max_tokens);
+
+}  // namespace hittab

@@ -1,0 +1,43 @@
+// The table writer: one header row, then one row per hit, nine values
+// separated by single spaces, every value written byte for byte.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "hit_record.hpp"
+
+namespace hittab {
+
+// The open table. Rows collect in `pending` and reach `output_fp` in large
+// writes; whatever is pending when the holder goes out of scope on a failure
+// is still written, so the table keeps every row produced before it.
+struct TableWriter {
+    // Creates `path` as a new file; never opens or follows anything already
+    // there. A table that exists, or appears before the creation, is a
+    // precondition failure; any other refusal is an I/O failure.
+    explicit TableWriter(const std::string& path);
+    // Adopts a stream that is already open for writing (used by tests).
+    TableWriter(std::FILE* stream, std::string name);
+    ~TableWriter();
+    TableWriter(const TableWriter&) = delete;
+    TableWriter& operator=(const TableWriter&) = delete;
+
+    std::string path;
+    std::FILE* output_fp = nullptr;
+    bool header_written = false;
+    std::string pending;
+};
+
+// The first call writes the header row (the nine column names); every later
+// call writes the record as a row.
+void dump(const HitRecord& record, TableWriter& table);
+
+// Writes what is pending and closes the table; any failure to write, flush or
+// close is raised as an I/O failure.
+void close_table(TableWriter& table);
+
+// "cannot <action> '<path>': <system message>" as an I/O failure.
+[[noreturn]] void raise_io_failure(const char* action, const std::string& path, int error_number);
+
+}  // namespace hittab

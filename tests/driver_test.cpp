@@ -1,0 +1,227 @@
+// End to end: the built binary, run in a scratch directory.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "scratch_dir.hpp"
+
+namespace hittab::tests {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string header = "id1 id2 length score length2 e_value identities gaps strand\n";
+const std::string usage = "usage: hittab REPORT TABLE\n";
+
+const std::string two_hits =
+    "BLASTN 2.12.0+\n\nQuery= q1\n\nLength=900\n"
+    ">DRR001369.139710 GEKBKKN08JJ5PQ length=777\nLength=777\n\n"
+    " Score = 1376 bits (745),  Expect = 0.0\n"
+    " Identities = 745/745 (100%), Gaps = 0/745 (0%)\n"
+    " Strand=Plus/Plus\n\n"
+    "Query  1    ACGTACGTACGTACGTACGT  20\n"
+    "            ||||||||||||||||||||\n"
+    "Sbjct  1    ACGTACGTACGTACGTACGT  20\n\n"
+    ">DRR001369.2 NAME2 length=50\nLength=50\n\n"
+    " Score = 40.1 bits (20),  Expect = 3e-04\n"
+    " Identities = 20/21 (95%), Gaps = 1/21 (4%)\n"
+    " Strand=Plus/Minus\n";
+const std::string two_rows = header +
+                             "DRR001369.139710 GEKBKKN08JJ5PQ 777 1376 745 0.0 745/745 0/745 Plus/Plus\n"
+                             "DRR001369.2 NAME2 50 40.1 20 3e-04 20/21 1/21 Plus/Minus\n";
+
+struct Finished {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string read_all(int fd) {
+    std::string bytes;
+    char buffer[4096];
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(got));
+    close(fd);
+    return bytes;
+}
+
+// Runs hittab with `args` in `dir`; `file_size_limit` caps what it may write
+// to files (standard output and error are pipes, which the limit spares).
+Finished run_hittab(const ScratchDir& dir, const std::vector<std::string>& args, rlim_t file_size_limit = RLIM_INFINITY) {
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("no pipe");
+    pid_t child = fork();
+    if (child == 0) {
+        if (chdir(dir.path.c_str()) != 0) _exit(127);
+        close(out[0]);
+        close(err[0]);
+        if (dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0) _exit(127);
+        rlimit limit{file_size_limit, file_size_limit};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+        alarm(60);  // a hang ends as a failed test, not a stuck suite
+        std::vector<char*> argv{const_cast<char*>(HITTAB_BINARY)};
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(HITTAB_BINARY, argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    Finished run;
+    run.err = read_all(err[0]);
+    run.out = read_all(out[0]);
+    int wait_status = 0;
+    waitpid(child, &wait_status, 0);
+    run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    return run;
+}
+
+std::vector<std::string> entries(const ScratchDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void expect_failure(const Finished& run, const std::string& report) {
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, report);
+}
+
+TEST(CommandLine, WrongArgumentCountTouchesNothing) {
+    ScratchDir dir;
+    write_file(dir / "r", two_hits);
+    const std::vector<std::vector<std::string>> wrong = {{}, {"r"}, {"--help"}, {"r", "t", "u"}};
+    for (const auto& args : wrong) {
+        Finished run = run_hittab(dir, args);
+        expect_failure(run, "hittab: precondition failed: expected 2 arguments, got " + std::to_string(args.size()) +
+                                "\n" + usage);
+        EXPECT_EQ(entries(dir), std::vector<std::string>{"r"});
+    }
+}
+
+TEST(CommandLine, ConvertsAndSaysNothing) {
+    ScratchDir dir;
+    write_file(dir / "r", two_hits);
+    Finished run = run_hittab(dir, {"r", "t"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out + run.err, "");
+    EXPECT_EQ(read_file(dir / "t"), two_rows);
+}
+
+TEST(CommandLine, EmptyReportGivesHeaderRow) {
+    ScratchDir dir;
+    write_file(dir / "r", "");
+    EXPECT_EQ(run_hittab(dir, {"r", "t"}).status, 0);
+    EXPECT_EQ(read_file(dir / "t"), header);
+}
+
+TEST(Preconditions, MissingReportCreatesNoTable) {
+    ScratchDir dir;
+    fs::create_symlink("nowhere", dir / "dangling");
+    for (const char* report : {"absent", "", "dangling"}) {
+        Finished run = run_hittab(dir, {report, "t"});
+        expect_failure(run, std::string("hittab: precondition failed: the report '") + report + "' does not exist\n");
+        EXPECT_FALSE(fs::exists(dir / "t"));
+    }
+}
+
+TEST(Preconditions, ExistingTableIsLeftExactlyAsItWas) {
+    ScratchDir dir;
+    write_file(dir / "r", two_hits);
+    write_file(dir / "file", "old rows\n");
+    write_file(dir / "empty", "");
+    fs::create_directory(dir / "directory");
+    fs::create_symlink("file", dir / "link");
+    fs::create_symlink("nowhere", dir / "dangling");
+    for (const char* table : {"file", "empty", "directory", "link", "dangling", "r"}) {
+        Finished run = run_hittab(dir, {"r", table});
+        expect_failure(run, std::string("hittab: precondition failed: the table '") + table +
+                                "' already exists; it is left untouched\n");
+    }
+    EXPECT_EQ(read_file(dir / "file"), "old rows\n");
+    EXPECT_EQ(read_file(dir / "empty"), "");
+    EXPECT_EQ(read_file(dir / "r"), two_hits);
+    EXPECT_TRUE(fs::is_empty(dir / "directory"));
+    EXPECT_EQ(fs::read_symlink(dir / "link"), "file");
+    EXPECT_EQ(fs::read_symlink(dir / "dangling"), "nowhere");
+    EXPECT_FALSE(fs::exists(dir / "nowhere"));
+}
+
+TEST(InputOutput, DirectoryAsReportLeavesAnEmptyTable) {
+    ScratchDir dir;
+    fs::create_directory(dir / "d");
+    Finished run = run_hittab(dir, {"d", "t"});
+    expect_failure(run, "hittab: input/output failure: cannot read report 'd': Is a directory\n");
+    EXPECT_EQ(read_file(dir / "t"), "");
+}
+
+TEST(InputOutput, TableInMissingDirectory) {
+    ScratchDir dir;
+    write_file(dir / "r", two_hits);
+    Finished run = run_hittab(dir, {"r", "no/t"});
+    expect_failure(run, "hittab: input/output failure: cannot create table 'no/t': No such file or directory\n");
+}
+
+TEST(InputOutput, WriteFailurePastFileSizeLimitIsReported) {
+    ScratchDir dir;
+    std::string report;
+    for (int i = 0; i < 20000; ++i) report += "> seq" + std::to_string(i) + " name length=100\n Strand=Plus/Plus\n";
+    write_file(dir / "r", report);
+    for (rlim_t limit : {rlim_t{0}, rlim_t{100}, rlim_t{300000}}) {
+        fs::remove(dir / "t");
+        Finished run = run_hittab(dir, {"r", "t"}, limit);
+        expect_failure(run, "hittab: input/output failure: cannot write table 't': File too large\n");
+        EXPECT_LE(fs::file_size(dir / "t"), limit);
+    }
+}
+
+TEST(MalformedLines, FailureKeepsEarlierRowsAndNamesTheLine) {
+    ScratchDir dir;
+    write_file(dir / "r", two_hits + "\n>only two\n> c d e\n");
+    Finished run = run_hittab(dir, {"r", "t"});
+    expect_failure(run,
+                   "hittab: unpacking failure at line 24 of 'r': not enough values to unpack (expected 4, got 3)\n");
+    EXPECT_EQ(read_file(dir / "t"), two_rows);
+
+    write_file(dir / "s", "\r\n\r\n> a b c\r\n Score = 1 bits\r\n");
+    fs::remove(dir / "t");
+    expect_failure(run_hittab(dir, {"s", "t"}), "hittab: index failure at line 4 of 's': list index out of range\n");
+    EXPECT_EQ(read_file(dir / "t"), header);
+}
+
+TEST(LineEnds, CrLfAndLoneCrGiveTheSameTableAsLf) {
+    ScratchDir dir;
+    for (const char* line_end : {"\r\n", "\r"}) {
+        std::string report;
+        for (char c : two_hits) report += c == '\n' ? std::string(line_end) : std::string(1, c);
+        write_file(dir / "r", report);
+        fs::remove(dir / "t");
+        EXPECT_EQ(run_hittab(dir, {"r", "t"}).status, 0);
+        EXPECT_EQ(read_file(dir / "t"), two_rows);
+    }
+}
+
+TEST(LineEnds, LastLineWithoutLineEndIsReadWhole) {
+    ScratchDir dir;
+    write_file(dir / "r", two_hits.substr(0, two_hits.size() - 1));
+    EXPECT_EQ(run_hittab(dir, {"r", "t"}).status, 0);
+    EXPECT_EQ(read_file(dir / "t"), two_rows);
+}
+
+TEST(LineEnds, LineLongerThanTheReadBlock) {
+    ScratchDir dir;
+    std::string long_id(3 * 1024 * 1024 + 17, 'A');
+    write_file(dir / "r", "Query= q\r\n> " + long_id + " name length=9\r\n Strand=Plus/Plus\r\n" + two_hits);
+    EXPECT_EQ(run_hittab(dir, {"r", "t"}).status, 0);
+    EXPECT_EQ(read_file(dir / "t"), header + long_id + " name 9 score length2 e_value identities gaps Plus/Plus\n" +
+                                        two_rows.substr(header.size()));
+}
+
+}  // namespace
+}  // namespace hittab::tests

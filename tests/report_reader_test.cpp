@@ -1,0 +1,92 @@
+// The reader hands out whole lines with every line end made LF, whatever the
+// block size and wherever a block boundary falls.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "report_reader.hpp"
+
+namespace hittab::tests {
+namespace {
+
+// Everything the reader hands out, with a '|' after each run of lines.
+std::string read_all(const std::string& report, std::size_t block_size) {
+    std::FILE* stream = std::tmpfile();
+    std::fwrite(report.data(), 1, report.size(), stream);
+    std::rewind(stream);
+    ReportReader reader(stream, "report", block_size);
+    std::string seen;
+    for (std::string_view lines = next_lines(reader); !lines.empty(); lines = next_lines(reader)) {
+        seen.append(lines.data(), lines.size());
+        seen += '|';
+    }
+    close_report(reader);
+    return seen;
+}
+
+std::string without_run_marks(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '|'), text.end());
+    return text;
+}
+
+TEST(ReportReader, LineEndsBecomeLfAtEveryBlockSize) {
+    struct Case {
+        std::string report, expected;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"a\nb\n", "a\nb\n"},
+        {"a\r\nb\r\n", "a\nb\n"},
+        {"a\rb\r", "a\nb\n"},
+        {"a\r\r\nb", "a\n\nb"},
+        {"\r\n\r\n\r", "\n\n\n"},
+        {"\n\r\r\n\n", "\n\n\n\n"},
+        {"last line without end", "last line without end"},
+        {"x\r\ny\rz", "x\ny\nz"},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t block_size : {1, 2, 3, 4, 5, 8, 1024}) {
+            EXPECT_EQ(without_run_marks(read_all(c.report, block_size)), c.expected)
+                << "report " << ::testing::PrintToString(c.report) << ", block size " << block_size;
+        }
+    }
+}
+
+TEST(ReportReader, RunsEndAtLineEndsExceptTheLast) {
+    std::string seen = read_all("one\ntwo\nthree\nfour", 6);
+    EXPECT_EQ(seen, "one\n|two\n|three\n|four|");
+}
+
+TEST(ReportReader, LineLongerThanTheBlockIsHandedOutWhole) {
+    std::string long_line(100000, 'x');
+    std::string seen = read_all("a\n" + long_line + "\r\nb\n", 4096);
+    EXPECT_NE(seen.find(long_line + "\n"), std::string::npos);
+    EXPECT_EQ(without_run_marks(seen), "a\n" + long_line + "\nb\n");
+}
+
+TEST(NormaliseLineEnds, MatchesAPlainRewriteOnRandomText) {
+    std::mt19937 random(7);
+    const char alphabet[] = {'\r', '\n', 'a', ' '};
+    for (int round = 0; round < 2000; ++round) {
+        std::string text(random() % 40, 'a');
+        for (char& c : text) c = alphabet[random() % 4];
+        std::string expected;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            expected += text[i] == '\r' ? '\n' : text[i];
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        }
+        // Cut the text at a random point, as a block boundary would.
+        std::size_t cut = text.empty() ? 0 : random() % (text.size() + 1);
+        std::string first = text.substr(0, cut), second = text.substr(cut);
+        bool previous_was_cr = false;
+        first.resize(normalise_line_ends(first.data(), first.size(), previous_was_cr));
+        second.resize(normalise_line_ends(second.data(), second.size(), previous_was_cr));
+        ASSERT_EQ(first + second, expected) << ::testing::PrintToString(text) << " cut at " << cut;
+    }
+}
+
+}  // namespace
+}  // namespace hittab::tests

@@ -1,0 +1,44 @@
+// Converts report text in memory through the real reader, scanner and
+// writer, and through a deliberately simple line-by-line path to compare with.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "hit_record.hpp"
+#include "report_reader.hpp"
+
+namespace hittab::tests {
+
+struct Outcome {
+    std::string table;
+    bool failed = false;
+    FailureKind kind = FailureKind::precondition;
+    std::string message;
+    std::uint64_t line_number = 0;
+
+    bool operator==(const Outcome& other) const {
+        return table == other.table && failed == other.failed && message == other.message &&
+               line_number == other.line_number && (!failed || kind == other.kind);
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Outcome& outcome);
+
+// The tool's own path: blocks of `block_size`, line search, scanner, writer.
+Outcome convert(std::string_view report, std::size_t block_size = default_block_size);
+
+// The reference path: whole text in memory, line ends normalised with plain
+// string operations, every line handed to the scanner.
+Outcome convert_line_by_line(std::string_view report);
+
+// A successful outcome holding `table`.
+Outcome table_of(std::string table);
+
+// A failed outcome: the table written before the failure, and the failure.
+Outcome failure_of(std::string table, FailureKind kind, std::string message, std::uint64_t line_number);
+
+}  // namespace hittab::tests

@@ -1,0 +1,127 @@
+// The writer on its own: the header row, rows, exclusive creation, and write
+// failures that must never pass for success.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "scratch_dir.hpp"
+#include "table_writer.hpp"
+
+namespace hittab::tests {
+namespace {
+
+const std::string header = "id1 id2 length score length2 e_value identities gaps strand\n";
+
+HitRecord record_of(const std::string& id1, const std::string& strand) {
+    HitRecord record;
+    record.id1 = id1;
+    record.id2 = "B";
+    record.length = "3";
+    record.score = "";
+    record.strand = strand;
+    return record;
+}
+
+TEST(Dump, FirstCallWritesColumnNamesThenEveryCallWritesARow) {
+    ScratchDir dir;
+    {
+        TableWriter table(dir / "t");
+        dump(record_of("ignored", "x"), table);
+        dump(record_of("A", "Plus / Minus"), table);
+        dump(record_of("id1", "Plus/Plus"), table);
+        close_table(table);
+    }
+    EXPECT_EQ(read_file(dir / "t"), header + "A B 3  length2 e_value identities gaps Plus / Minus\n" +
+                                        "id1 B 3  length2 e_value identities gaps Plus/Plus\n");
+}
+
+TEST(Dump, RowsPendingAtAFailureStillReachTheFile) {
+    ScratchDir dir;
+    {
+        TableWriter table(dir / "t");
+        dump(HitRecord{}, table);
+        dump(record_of("A", "s"), table);
+        // Leaving the scope without close_table, as a failure would.
+    }
+    EXPECT_EQ(read_file(dir / "t"), header + "A B 3  length2 e_value identities gaps s\n");
+}
+
+TEST(Dump, ManyRowsAreWrittenInOrder) {
+    ScratchDir dir;
+    std::string expected = header;
+    {
+        TableWriter table(dir / "t");
+        dump(HitRecord{}, table);
+        for (int i = 0; i < 20000; ++i) {
+            std::string id = "seq" + std::to_string(i);
+            dump(record_of(id, "Plus/Plus"), table);
+            expected += id + " B 3  length2 e_value identities gaps Plus/Plus\n";
+        }
+        close_table(table);
+    }
+    EXPECT_EQ(read_file(dir / "t"), expected);
+}
+
+TEST(CreateTable, AnythingAlreadyAtThePathIsAPreconditionFailureAndUntouched) {
+    ScratchDir dir;
+    write_file(dir / "file", "keep me");
+    std::filesystem::create_directory(dir / "directory");
+    std::filesystem::create_symlink(dir / "file", dir / "link");
+    std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
+    for (const char* name : {"file", "directory", "link", "dangling"}) {
+        try {
+            TableWriter table(dir / name);
+            ADD_FAILURE() << name << " was opened";
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.kind, FailureKind::precondition) << name;
+            EXPECT_NE(std::string(failure.what()).find("already exists"), std::string::npos) << failure.what();
+        }
+    }
+    EXPECT_EQ(read_file(dir / "file"), "keep me");
+    EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
+    EXPECT_EQ(std::filesystem::read_symlink(dir / "dangling"), dir / "nowhere");
+}
+
+TEST(CreateTable, MissingDirectoryIsAnInputOutputFailure) {
+    ScratchDir dir;
+    try {
+        TableWriter table(dir / "absent/t");
+        ADD_FAILURE() << "created";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.kind, FailureKind::io);
+        EXPECT_EQ(std::string(failure.what()), "cannot create table '" + (dir / "absent/t") +
+                                                   "': No such file or directory");
+    }
+}
+
+TEST(CloseTable, WriteFailureIsRaisedNotSwallowed) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    TableWriter table(full, "/dev/full");
+    dump(HitRecord{}, table);
+    try {
+        close_table(table);
+        ADD_FAILURE() << "closing a full device succeeded";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.kind, FailureKind::io);
+        EXPECT_EQ(std::string(failure.what()), "cannot write table '/dev/full': No space left on device");
+    }
+}
+
+TEST(Dump, WriteFailureDuringLargeOutputIsRaised) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    TableWriter table(full, "/dev/full");
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    HitRecord record = record_of(std::string(1000, 'x'), "s");
+    EXPECT_THROW(
+        {
+            for (int i = 0; i < 10000; ++i) dump(record, table);
+        },
+        Failure);
+}
+
+}  // namespace
+}  // namespace hittab::tests
