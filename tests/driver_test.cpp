@@ -225,3 +225,20 @@ TEST(LineEnds, LineLongerThanTheReadBlock) {
 
 }  // namespace
 }  // namespace hittab::tests
+
+namespace hittab::tests {
+namespace {
+
+// The bundled reports, written by the real BLAST+, and their checked tables.
+TEST(Examples, BundledReportsGiveTheirTables) {
+    for (const char* name : {"blastn_current", "blastn_older_layout"}) {
+        ScratchDir dir;
+        std::string examples = HITTAB_EXAMPLES;
+        Finished run = run_hittab(dir, {examples + "/" + name + ".txt", "t"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(read_file(dir / "t"), read_file(examples + "/" + name + ".tsv")) << name;
+    }
+}
+
+}  // namespace
+}  // namespace hittab::tests
