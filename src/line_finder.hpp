@@ -9,8 +9,9 @@
 
 namespace hittab {
 
-// Readable bytes the search may touch before `line_start` and after `end`.
-inline constexpr std::size_t finder_overread_before = 1;
+// Readable bytes the search may touch before `line_start` and after `end`
+// (it reads whole aligned 64-byte windows).
+inline constexpr std::size_t finder_overread_before = 64;
 inline constexpr std::size_t finder_overread_after = 64;
 
 // Returns the first line at or after `line_start` (which begins a line) that
@@ -20,10 +21,15 @@ inline constexpr std::size_t finder_overread_after = 64;
 // [line_start, end).
 const char* find_candidate_line(const char* line_start, const char* end, std::uint64_t& line_number);
 
+// The first LF at or after `line_start`, or `end` if there is none.
+const char* find_line_end(const char* line_start, const char* end);
+
 // The portable search, and the AVX2 one where the compiler and processor
 // offer it; both give the same results, which the tests hold them to.
 const char* find_candidate_line_portable(const char* line_start, const char* end, std::uint64_t& line_number);
 bool avx2_available();
 const char* find_candidate_line_avx2(const char* line_start, const char* end, std::uint64_t& line_number);
+const char* find_line_end_portable(const char* line_start, const char* end);
+const char* find_line_end_avx2(const char* line_start, const char* end);
 
 }  // namespace hittab

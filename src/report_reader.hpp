@@ -10,7 +10,7 @@
 
 namespace hittab {
 
-inline constexpr std::size_t default_block_size = 1024 * 1024;
+inline constexpr std::size_t default_block_size = 128 * 1024;
 
 // Bytes kept readable before and after the data, so that vector loads near
 // either end of a run of lines never leave the allocation.

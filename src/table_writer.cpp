@@ -24,11 +24,6 @@ void write_pending(TableWriter& table) {
     table.pending.clear();
 }
 
-void append_value(std::string& row, const std::string& value, char separator) {
-    row += value;
-    row += separator;
-}
-
 }  // namespace
 
 void raise_io_failure(const char* action, const std::string& path, int error_number) {
@@ -70,15 +65,20 @@ void dump(const HitRecord& record, TableWriter& table) {
         row += header_row;
         table.header_written = true;
     } else {
-        append_value(row, record.id1, ' ');
-        append_value(row, record.id2, ' ');
-        append_value(row, record.length, ' ');
-        append_value(row, record.score, ' ');
-        append_value(row, record.length2, ' ');
-        append_value(row, record.e_value, ' ');
-        append_value(row, record.identities, ' ');
-        append_value(row, record.gaps, ' ');
-        append_value(row, record.strand, '\n');
+        const std::string* values[] = {&record.id1,     &record.id2,     &record.length,
+                                       &record.score,   &record.length2, &record.e_value,
+                                       &record.identities, &record.gaps, &record.strand};
+        std::size_t size = row.size();
+        std::size_t row_size = 0;
+        for (const std::string* value : values) row_size += value->size() + 1;
+        row.resize(size + row_size);
+        char* out = row.data() + size;
+        for (const std::string* value : values) {
+            std::memcpy(out, value->data(), value->size());
+            out += value->size();
+            *out++ = ' ';
+        }
+        out[-1] = '\n';
     }
     if (row.size() >= flush_threshold) write_pending(table);
 }

@@ -101,7 +101,7 @@ std::vector<Case> title_lines() {
         {"TagRemovedInsideWord", "> seqlength=12 b c\n", table_of(header + "seq12 b c" + no_values)},
         {"TagRemovedInOnePass", "> a b lengthlength==7\n", table_of(header + "a b length=7" + no_values)},
         {"LoneTagVanishes", "> a b length= 9\n", table_of(header + "a b 9" + no_values)},
-        {"OtherWhitespaceSeparates", ">\ta\x1c" "b\x1f" "c\v\f\r\n", table_of(header + "a b c" + no_values)},
+        {"OtherWhitespaceSeparates", ">\ta\x1c" "b\x1f" "c\v\f \n", table_of(header + "a b c" + no_values)},
         {"NulAndHighBytesAreValueBytes", "> a\0b c\xa0\x85 d\xff\n"s,
          table_of(header + "a\0b c\xa0\x85 d\xff"s + no_values)},
         {"TooFewValues", "> a b\n", unpacking(header, "not enough values to unpack (expected 4, got 3)", 1)},
@@ -173,7 +173,6 @@ TEST_P(Conversion, GivesExpectedTableAndFailure) {
 
 TEST_P(Conversion, SameWithCrLfAndLoneCrLineEnds) {
     const Case& c = GetParam();
-    if (c.report.find('\r') != std::string::npos) GTEST_SKIP() << "the report has its own CR bytes";
     for (const char* line_end : {"\r\n", "\r"}) {
         std::string report = with_line_ends(c.report, line_end);
         EXPECT_EQ(convert(report), c.expected) << "line end " << (line_end[1] ? "CR LF" : "CR");

@@ -1,0 +1,77 @@
+// In-memory throughput of the parts of a conversion, on a generated report
+// (bench/generate_report): the line search alone, portable and AVX2, and the
+// whole scan with rows written to /dev/null; counting line ends with memchr
+// is the yardstick. usage: scan_benchmark REPORT [benchmark flags]
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "hit_record.hpp"
+#include "line_finder.hpp"
+#include "scanner.hpp"
+#include "table_writer.hpp"
+
+namespace {
+
+std::string report;  // padded on both sides, as the reader's buffer is
+const char* text_begin;
+const char* text_end;
+
+void count_line_ends(benchmark::State& state) {
+    for (auto _ : state) {
+        std::size_t count = 0;
+        for (const char* p = text_begin; (p = static_cast<const char*>(std::memchr(p, '\n', text_end - p))); ++p) ++count;
+        benchmark::DoNotOptimize(count);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (text_end - text_begin));
+}
+
+template <const char* (*find)(const char*, const char*, std::uint64_t&)>
+void find_lines(benchmark::State& state) {
+    for (auto _ : state) {
+        std::uint64_t line_number = 1;
+        for (const char* p = text_begin; (p = find(p, text_end, line_number)) != text_end;) {
+            p = hittab::find_line_end(p, text_end);
+            if (p != text_end) ++p, ++line_number;
+        }
+        benchmark::DoNotOptimize(line_number);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (text_end - text_begin));
+}
+
+void scan_whole_report(benchmark::State& state) {
+    for (auto _ : state) {
+        hittab::TableWriter table(std::fopen("/dev/null", "w"), "/dev/null");
+        hittab::HitRecord record;
+        hittab::scan_lines(std::string_view(text_begin, text_end - text_begin), 1, record, table);
+        hittab::dump(record, table);
+        hittab::close_table(table);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (text_end - text_begin));
+}
+
+BENCHMARK(count_line_ends)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(find_lines, hittab::find_candidate_line_portable)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(find_lines, hittab::find_candidate_line_avx2)->Unit(benchmark::kMillisecond);
+BENCHMARK(scan_whole_report)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: scan_benchmark REPORT [benchmark flags]\n");
+        return 1;
+    }
+    std::ifstream in(argv[1], std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    report = std::string(hittab::finder_overread_before, '\n') + text + std::string(hittab::finder_overread_after, '\0');
+    text_begin = report.data() + hittab::finder_overread_before;
+    text_end = text_begin + text.size();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}
