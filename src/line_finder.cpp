@@ -1,6 +1,5 @@
 #include "line_finder.hpp"
 
-#include <cstdint>
 #include <cstring>
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
@@ -14,6 +13,7 @@ namespace hittab {
 
 namespace {
 
+// The second byte is looked at only when it lies inside the text.
 bool is_candidate_at(const char* line_start, const char* end) {
     char first = line_start[0];
     if (first == '>') return true;
@@ -22,38 +22,36 @@ bool is_candidate_at(const char* line_start, const char* end) {
     return second == 'S' || second == 'I';
 }
 
-#if HITTAB_HAVE_AVX2
-const bool use_avx2 = avx2_available();
-#endif
+std::string_view text_between(const char* begin, const char* end) {
+    return std::string_view(begin, static_cast<std::size_t>(end - begin));
+}
 
 }  // namespace
 
-const char* find_candidate_line_portable(const char* line_start, const char* end, std::uint64_t& line_number) {
-    const char* p = line_start;
-    while (p < end) {
-        if (is_candidate_at(p, end)) return p;
-        const char* line_end = static_cast<const char*>(std::memchr(p, '\n', end - p));
-        if (line_end == nullptr) return end;
-        ++line_number;
-        p = line_end + 1;
+std::size_t find_candidate_lines_portable(const char*& position, const char* end, std::uint64_t& line_number,
+                                          CandidateLine* lines, std::size_t capacity) {
+    std::size_t count = 0;
+    const char* p = position;
+    std::uint64_t number = line_number;
+    while (p < end && count < capacity) {
+        const char* line_end = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        const char* next = line_end != nullptr ? line_end + 1 : end;
+        if (is_candidate_at(p, end)) lines[count++] = {text_between(p, next), number};
+        if (line_end != nullptr) ++number;
+        p = next;
     }
-    return end;
-}
-
-const char* find_line_end_portable(const char* line_start, const char* end) {
-    const void* found = std::memchr(line_start, '\n', static_cast<std::size_t>(end - line_start));
-    return found != nullptr ? static_cast<const char*>(found) : end;
+    position = p;
+    line_number = number;
+    return count;
 }
 
 #if HITTAB_HAVE_AVX2
 
-bool avx2_available() {
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi");
-}
-
 namespace {
 
-// Bit i set where byte i of the 64 bytes at `p` equals `byte`.
+const bool use_avx2 = avx2_available();
+
+// Bit i set where byte i of the 64 bytes in `low` and `high` equals `byte`.
 __attribute__((target("avx2"))) std::uint64_t bits_equal(__m256i low, __m256i high, char byte) {
     __m256i wanted = _mm256_set1_epi8(byte);
     auto low_bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, wanted)));
@@ -61,96 +59,104 @@ __attribute__((target("avx2"))) std::uint64_t bits_equal(__m256i low, __m256i hi
     return std::uint64_t{high_bits} << 32 | low_bits;
 }
 
-std::uint64_t bits_from(unsigned position) { return position >= 64 ? 0 : ~std::uint64_t{0} << position; }
+// The bits at `position` and above; none when position is 64 or more.
+std::uint64_t bits_from(std::size_t position) { return position >= 64 ? 0 : ~std::uint64_t{0} << position; }
+
+unsigned lowest_bit(std::uint64_t bits) { return static_cast<unsigned>(__builtin_ctzll(bits)); }
 
 }  // namespace
 
-// Works on aligned 64-byte windows: one pass finds every LF, '>' and ' '; a
-// line start is the bit after an LF, and only the few lines that start with
-// a space need their second byte looked at.
-__attribute__((target("avx2,popcnt,bmi"))) const char* find_candidate_line_avx2(const char* line_start,
-                                                                                const char* end,
-                                                                                std::uint64_t& line_number) {
-    if (line_start >= end) return end;
-    if (is_candidate_at(line_start, end)) return line_start;
-    auto address = reinterpret_cast<std::uintptr_t>(line_start);
-    const char* window = line_start - (address & 63);
-    // In the first window, bytes before `line_start` are not ours, and the
-    // line start itself has just been looked at.
-    unsigned first = static_cast<unsigned>(address & 63);
-    std::uint64_t line_ends_wanted = bits_from(first);
-    std::uint64_t starts_wanted = bits_from(first + 1);
-    std::uint64_t carry = 0;  // an LF in bit 63 starts a line at bit 0 of the next window
+bool avx2_available() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt"); }
+
+// Works on aligned 64-byte windows: one pass finds every LF, '>' and ' ';
+// a line start is the bit after an LF, and only the few lines that start
+// with a space need their second byte looked at. A line found near the end
+// of a window is completed by the first LF of a later one.
+__attribute__((target("avx2,popcnt"))) std::size_t find_candidate_lines_avx2(const char*& position,
+                                                                           const char* end,
+                                                                           std::uint64_t& line_number,
+                                                                           CandidateLine* lines,
+                                                                           std::size_t capacity) {
+    const char* start = position;
+    if (start >= end || capacity == 0) return 0;
+    std::size_t count = 0;
+    const char* open_line = nullptr;  // a candidate whose LF is still ahead
+    std::uint64_t open_number = 0;
+    std::uint64_t number = line_number;  // the number of the line holding the window's first byte of ours
+    auto first = static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(start) & 63);
+    const char* window = start - first;
+    std::uint64_t ours = bits_from(first);  // bytes before `position` belong to no line of ours
+    std::uint64_t carry = std::uint64_t{1} << first;  // `position` itself starts a line
     for (;;) {
         __m256i low = _mm256_load_si256(reinterpret_cast<const __m256i*>(window));
         __m256i high = _mm256_load_si256(reinterpret_cast<const __m256i*>(window + 32));
         std::uint64_t line_ends = bits_equal(low, high, '\n');
-        std::uint64_t starts = (line_ends << 1 | carry) & starts_wanted;
+        std::uint64_t starts = line_ends << 1 | carry;
         carry = line_ends >> 63;
-        std::size_t remaining = static_cast<std::size_t>(end - window);
-        if (remaining <= 64) {
-            std::uint64_t inside = bits_from(static_cast<unsigned>(remaining)) ^ ~std::uint64_t{0};
-            line_ends &= inside;
-            starts &= inside;
-        }
-        line_ends &= line_ends_wanted;
-        std::uint64_t titles = starts & bits_equal(low, high, '>');
-        std::uint64_t spaced = starts & bits_equal(low, high, ' ');
-        for (std::uint64_t candidates = titles | spaced; candidates != 0; candidates &= candidates - 1) {
-            unsigned offset = static_cast<unsigned>(__builtin_ctzll(candidates));
-            const char* candidate = window + offset;
-            if (candidate[0] == '>' || (candidate + 1 < end && (candidate[1] == 'S' || candidate[1] == 'I'))) {
-                line_number += static_cast<unsigned>(__builtin_popcountll(line_ends & ~bits_from(offset)));
-                return candidate;
+        auto remaining = static_cast<std::size_t>(end - window);
+        std::uint64_t inside = ours & ~bits_from(remaining);
+        line_ends &= inside;
+        starts &= inside;
+
+        if (open_line != nullptr && line_ends != 0) {
+            const char* next = window + lowest_bit(line_ends) + 1;
+            lines[count++] = {text_between(open_line, next), open_number};
+            open_line = nullptr;
+            if (count == capacity) {
+                position = next;
+                line_number = open_number + 1;
+                return count;
             }
         }
-        line_number += static_cast<unsigned>(__builtin_popcountll(line_ends));
-        if (remaining <= 64) return end;
-        window += 64;
-        line_ends_wanted = ~std::uint64_t{0};
-        starts_wanted = ~std::uint64_t{0};
-    }
-}
-
-__attribute__((target("avx2,bmi"))) const char* find_line_end_avx2(const char* line_start, const char* end) {
-    const __m256i lf = _mm256_set1_epi8('\n');
-    for (const char* p = line_start; p < end; p += 32) {
-        __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        auto line_ends = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(here, lf)));
-        if (line_ends != 0) {
-            const char* found = p + __builtin_ctz(line_ends);
-            return found < end ? found : end;
+        std::uint64_t candidates = starts & (bits_equal(low, high, '>') | bits_equal(low, high, ' '));
+        for (; candidates != 0; candidates &= candidates - 1) {
+            unsigned offset = lowest_bit(candidates);
+            const char* line_start = window + offset;
+            if (!is_candidate_at(line_start, end)) continue;
+            std::uint64_t line_start_number =
+                number + static_cast<unsigned>(__builtin_popcountll(line_ends & ~bits_from(offset)));
+            std::uint64_t own_end = line_ends & bits_from(offset);
+            if (own_end == 0) {
+                open_line = line_start;
+                open_number = line_start_number;
+                break;  // nothing starts after a line that runs past this window
+            }
+            const char* next = window + lowest_bit(own_end) + 1;
+            lines[count++] = {text_between(line_start, next), line_start_number};
+            if (count == capacity) {
+                position = next;
+                line_number = line_start_number + 1;
+                return count;
+            }
         }
+        number += static_cast<unsigned>(__builtin_popcountll(line_ends));
+        if (remaining <= 64) break;
+        window += 64;
+        ours = ~std::uint64_t{0};
     }
-    return end;
+    if (open_line != nullptr) lines[count++] = {text_between(open_line, end), open_number};
+    position = end;
+    line_number = number;
+    return count;
 }
 
 #else
 
 bool avx2_available() { return false; }
 
-const char* find_candidate_line_avx2(const char* line_start, const char* end, std::uint64_t& line_number) {
-    return find_candidate_line_portable(line_start, end, line_number);
-}
-
-const char* find_line_end_avx2(const char* line_start, const char* end) {
-    return find_line_end_portable(line_start, end);
+std::size_t find_candidate_lines_avx2(const char*& position, const char* end, std::uint64_t& line_number,
+                                      CandidateLine* lines, std::size_t capacity) {
+    return find_candidate_lines_portable(position, end, line_number, lines, capacity);
 }
 
 #endif
 
-const char* find_candidate_line(const char* line_start, const char* end, std::uint64_t& line_number) {
+std::size_t find_candidate_lines(const char*& position, const char* end, std::uint64_t& line_number,
+                                 CandidateLine* lines, std::size_t capacity) {
 #if HITTAB_HAVE_AVX2
-    if (use_avx2) return find_candidate_line_avx2(line_start, end, line_number);
+    if (use_avx2) return find_candidate_lines_avx2(position, end, line_number, lines, capacity);
 #endif
-    return find_candidate_line_portable(line_start, end, line_number);
-}
-
-const char* find_line_end(const char* line_start, const char* end) {
-#if HITTAB_HAVE_AVX2
-    if (use_avx2) return find_line_end_avx2(line_start, end);
-#endif
-    return find_line_end_portable(line_start, end);
+    return find_candidate_lines_portable(position, end, line_number, lines, capacity);
 }
 
 }  // namespace hittab

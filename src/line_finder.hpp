@@ -6,30 +6,35 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace hittab {
 
-// Readable bytes the search may touch before `line_start` and after `end`
+// Readable bytes the search may touch before `position` and after `end`
 // (it reads whole aligned 64-byte windows).
 inline constexpr std::size_t finder_overread_before = 64;
 inline constexpr std::size_t finder_overread_after = 64;
 
-// Returns the first line at or after `line_start` (which begins a line) that
-// may be read by the scanner, or `end` if there is none; `line_number` is
-// advanced by the number of line ends passed on the way. A line "may be read"
-// when it begins with '>', or with ' ' followed by 'S' or 'I' within
-// [line_start, end).
-const char* find_candidate_line(const char* line_start, const char* end, std::uint64_t& line_number);
+struct CandidateLine {
+    std::string_view text;  // the line, with its LF if it has one
+    std::uint64_t line_number;
+};
 
-// The first LF at or after `line_start`, or `end` if there is none.
-const char* find_line_end(const char* line_start, const char* end);
+// Finds the lines in [position, end) that may be read by the scanner: those
+// that begin with '>', or with ' ' followed by 'S' or 'I'. `position` must
+// begin the line numbered `line_number`. Stores at most `capacity` lines, in
+// order, and returns how many it stored; `position` and `line_number` then
+// name the line after the last one stored, or `end` and the number the next
+// line would have when the text is used up.
+std::size_t find_candidate_lines(const char*& position, const char* end, std::uint64_t& line_number,
+                                 CandidateLine* lines, std::size_t capacity);
 
 // The portable search, and the AVX2 one where the compiler and processor
 // offer it; both give the same results, which the tests hold them to.
-const char* find_candidate_line_portable(const char* line_start, const char* end, std::uint64_t& line_number);
+std::size_t find_candidate_lines_portable(const char*& position, const char* end, std::uint64_t& line_number,
+                                          CandidateLine* lines, std::size_t capacity);
+std::size_t find_candidate_lines_avx2(const char*& position, const char* end, std::uint64_t& line_number,
+                                      CandidateLine* lines, std::size_t capacity);
 bool avx2_available();
-const char* find_candidate_line_avx2(const char* line_start, const char* end, std::uint64_t& line_number);
-const char* find_line_end_portable(const char* line_start, const char* end);
-const char* find_line_end_avx2(const char* line_start, const char* end);
 
 }  // namespace hittab

@@ -1,6 +1,7 @@
 #include "scanner.hpp"
 
 #include <array>
+#include <iterator>
 #include <cstring>
 #include <string>
 
@@ -18,6 +19,13 @@ constexpr std::uint64_t high_bits = 0x8080808080808080ull;
 
 // The mask of bits at `position` and above (position < 64).
 std::uint64_t from(unsigned position) { return ~std::uint64_t{0} << position; }
+
+unsigned lowest_bit(std::uint64_t bits) { return static_cast<unsigned>(__builtin_ctzll(bits)); }
+
+bool is_whitespace(char c) {
+    auto byte = static_cast<unsigned char>(c);
+    return (byte >= 0x09 && byte <= 0x0D) || (byte >= 0x1C && byte <= 0x20);
+}
 
 // Eight bytes from `p` as a little-endian word.
 std::uint64_t load_word(const char* p) {
@@ -162,28 +170,35 @@ void read_strand(std::string_view line, HitRecord& record) {
 
 std::size_t tokenise(std::string_view text, std::string_view* tokens, std::size_t max_tokens) {
     std::size_t count = 0;
-    const char* token_start = nullptr;  // set while inside a token
-    for (std::size_t base = 0; base < text.size() && count < max_tokens; base += 64) {
+    if (max_tokens == 0) return 0;
+    const char* open_token = nullptr;  // a token that runs on from the previous window
+    std::uint64_t previous_is_token = 0;  // 1 when the byte before the window belongs to a token
+    for (std::size_t base = 0; base < text.size(); base += 64) {
         const char* window = text.data() + base;
-        std::uint64_t whitespace = whitespace_window(text, base);
-        unsigned position = 0;
-        while (position < 64) {
-            if (token_start == nullptr) {
-                std::uint64_t starts = ~whitespace & from(position);
-                if (starts == 0) break;
-                position = static_cast<unsigned>(__builtin_ctzll(starts));
-                token_start = window + position;
-            }
-            std::uint64_t ends = whitespace & from(position);
-            if (ends == 0) break;  // the token goes on in the next window
-            position = static_cast<unsigned>(__builtin_ctzll(ends));
-            tokens[count++] = std::string_view(token_start, static_cast<std::size_t>(window + position - token_start));
-            token_start = nullptr;
+        std::uint64_t in_token = ~whitespace_window(text, base);
+        // First and last byte of every token in the window; a token that goes
+        // on into the next window has no last byte here.
+        std::uint64_t starts = in_token & ~(in_token << 1 | previous_is_token);
+        std::uint64_t ends = in_token & ~(in_token >> 1);
+        if (base + 64 < text.size() && !is_whitespace(window[64])) ends &= ~(std::uint64_t{1} << 63);
+        previous_is_token = in_token >> 63;
+
+        if (open_token != nullptr && ends != 0) {
+            tokens[count++] = std::string_view(open_token, static_cast<std::size_t>(window + lowest_bit(ends) + 1 - open_token));
+            open_token = nullptr;
+            ends &= ends - 1;
             if (count == max_tokens) return count;
         }
-    }
-    if (token_start != nullptr) {
-        tokens[count++] = std::string_view(token_start, static_cast<std::size_t>(text.data() + text.size() - token_start));
+        for (; starts != 0; starts &= starts - 1) {
+            const char* start = window + lowest_bit(starts);
+            if (ends == 0) {
+                open_token = start;
+                break;
+            }
+            tokens[count++] = std::string_view(start, static_cast<std::size_t>(window + lowest_bit(ends) + 1 - start));
+            ends &= ends - 1;
+            if (count == max_tokens) return count;
+        }
     }
     return count;
 }
@@ -203,15 +218,13 @@ void scan_line(std::string_view line, std::uint64_t line_number, HitRecord& reco
 
 std::uint64_t scan_lines(std::string_view lines, std::uint64_t first_line_number, HitRecord& record,
                          TableWriter& table) {
-    const char* p = lines.data();
-    const char* end = p + lines.size();
+    const char* position = lines.data();
+    const char* end = position + lines.size();
     std::uint64_t line_number = first_line_number;
-    while ((p = find_candidate_line(p, end, line_number)) != end) {
-        const char* line_end = find_line_end(p, end);
-        const char* next = line_end != end ? line_end + 1 : end;
-        scan_line(std::string_view(p, static_cast<std::size_t>(next - p)), line_number, record, table);
-        if (line_end != end) ++line_number;
-        p = next;
+    CandidateLine found[64];
+    while (position != end) {
+        std::size_t count = find_candidate_lines(position, end, line_number, found, std::size(found));
+        for (std::size_t i = 0; i < count; ++i) scan_line(found[i].text, found[i].line_number, record, table);
     }
     return line_number;
 }
