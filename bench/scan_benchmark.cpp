@@ -11,7 +11,7 @@
 #include <string>
 
 #include "hit_record.hpp"
-#include "line_finder.hpp"
+#include "byte_search.hpp"
 #include "scanner.hpp"
 #include "table_writer.hpp"
 
@@ -80,8 +80,8 @@ int main(int argc, char** argv) {
     }
     std::ifstream in(argv[1], std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    report = std::string(hittab::finder_overread_before, '\n') + text + std::string(hittab::finder_overread_after, '\0');
-    text_begin = report.data() + hittab::finder_overread_before;
+    report = std::string(hittab::text_padding, '\n') + text + std::string(hittab::text_padding, '\0');
+    text_begin = report.data() + hittab::text_padding;
     text_end = text_begin + text.size();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

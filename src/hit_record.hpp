@@ -3,23 +3,30 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <array>
 #include <string>
+#include <string_view>
 
 namespace hittab {
 
-// The values of the hit being read, in column order. Every field holds text
-// copied byte for byte from the report; a field keeps its value until a later
-// line overwrites it, also across hits.
+// The values of the hit being read, in column order. A field keeps its value
+// until a later line overwrites it, also across hits. Values are copied byte
+// for byte from the report, but not copied at all while the text they come
+// from is at hand: a field views the report text being scanned, and is moved
+// into `kept` (see keep_values) before that text is replaced.
 struct HitRecord {
-    std::string id1 = "id1";
-    std::string id2 = "id2";
-    std::string length = "length";
-    std::string score = "score";
-    std::string length2 = "length2";
-    std::string e_value = "e_value";
-    std::string identities = "identities";
-    std::string gaps = "gaps";
-    std::string strand = "strand";
+    std::string_view id1 = "id1";
+    std::string_view id2 = "id2";
+    std::string_view length = "length";
+    std::string_view score = "score";
+    std::string_view length2 = "length2";
+    std::string_view e_value = "e_value";
+    std::string_view identities = "identities";
+    std::string_view gaps = "gaps";
+    std::string_view strand = "strand";
+
+    // Own copies of the values, one per field, in column order.
+    std::array<std::string, 9> kept;
 };
 
 enum class FailureKind {

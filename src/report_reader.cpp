@@ -5,22 +5,23 @@
 #include <cstring>
 #include <new>
 
+#include "byte_search.hpp"
 #include "table_writer.hpp"
 
 namespace hittab {
 
 namespace {
 
-char* data_of(const ReportReader& reader) { return reader.allocation + reader_padding; }
+char* data_of(const ReportReader& reader) { return reader.allocation + text_padding; }
 
 void allocate(ReportReader& reader, std::size_t capacity) {
-    void* grown = std::realloc(reader.allocation, capacity + 2 * reader_padding);
+    void* grown = std::realloc(reader.allocation, capacity + 2 * text_padding);
     if (grown == nullptr) throw std::bad_alloc();
     reader.allocation = static_cast<char*>(grown);
     reader.capacity = capacity;
     // The byte before the data is a line end, so the first line of a run
     // looks like every other line start to a vector search.
-    reader.allocation[reader_padding - 1] = '\n';
+    reader.allocation[text_padding - 1] = '\n';
 }
 
 const char* last_line_end(const char* text, std::size_t size) {

@@ -12,10 +12,6 @@ namespace hittab {
 
 inline constexpr std::size_t default_block_size = 128 * 1024;
 
-// Bytes kept readable before and after the data, so that vector loads near
-// either end of a run of lines never leave the allocation.
-inline constexpr std::size_t reader_padding = 64;
-
 struct ReportReader {
     // Opens `path` for reading; a refusal is an I/O failure.
     explicit ReportReader(const std::string& path, std::size_t block_size = default_block_size);
@@ -27,7 +23,7 @@ struct ReportReader {
 
     std::string path;
     std::FILE* blast_fp = nullptr;
-    char* allocation = nullptr;  // reader_padding + capacity + reader_padding bytes
+    char* allocation = nullptr;  // capacity bytes with text_padding on both sides
     std::size_t capacity = 0;
     std::size_t tail_begin = 0;  // [tail_begin, filled): a line not yet complete
     std::size_t filled = 0;
@@ -37,7 +33,8 @@ struct ReportReader {
 
 // The next run of whole lines, each ending in LF, except that the report's
 // last line is handed out without one when the report has none. Empty at the
-// end of the report. The view stays valid until the next call.
+// end of the report. The view stays valid until the next call, and has
+// text_padding readable bytes on both sides.
 std::string_view next_lines(ReportReader& reader);
 
 // Closes the report; a failure to close is an I/O failure.

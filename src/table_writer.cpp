@@ -65,17 +65,17 @@ void dump(const HitRecord& record, TableWriter& table) {
         row += header_row;
         table.header_written = true;
     } else {
-        const std::string* values[] = {&record.id1,     &record.id2,     &record.length,
-                                       &record.score,   &record.length2, &record.e_value,
-                                       &record.identities, &record.gaps, &record.strand};
+        const std::string_view values[] = {record.id1,     record.id2,        record.length,
+                                           record.score,   record.length2,    record.e_value,
+                                           record.identities, record.gaps,    record.strand};
         std::size_t size = row.size();
         std::size_t row_size = 0;
-        for (const std::string* value : values) row_size += value->size() + 1;
+        for (std::string_view value : values) row_size += value.size() + 1;
         row.resize(size + row_size);
         char* out = row.data() + size;
-        for (const std::string* value : values) {
-            std::memcpy(out, value->data(), value->size());
-            out += value->size();
+        for (std::string_view value : values) {
+            std::memcpy(out, value.data(), value.size());
+            out += value.size();
             *out++ = ' ';
         }
         out[-1] = '\n';

@@ -3,8 +3,11 @@
 // the simple line-by-line path, and with CR LF and lone CR line ends.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
+
+#include "byte_search.hpp"
 
 #include "conversion.hpp"
 #include "scanner.hpp"
@@ -189,21 +192,48 @@ INSTANTIATE_TEST_SUITE_P(TitleLines, Conversion, ::testing::ValuesIn(title_lines
 INSTANTIATE_TEST_SUITE_P(ScoreIdentitiesStrandLines, Conversion, ::testing::ValuesIn(score_identities_strand_lines()),
                          case_name);
 
+// Tokens of `text`, tokenised where it is followed by padding, as in a report buffer.
+std::vector<std::string> tokens_of(const std::string& text, std::size_t max_tokens = 1000) {
+    std::string padded = text + std::string(text_padding, 'x');
+    std::vector<std::string_view> views(max_tokens);
+    std::size_t count = tokenise(std::string_view(padded.data(), text.size()), views.data(), max_tokens);
+    return std::vector<std::string>(views.begin(), views.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
 TEST(Tokenise, SplitsAtExactlyTheTenWhitespaceBytes) {
-    std::string text = " a\tb\nc\vd\fe\rf\x1cg\x1dh\x1ei\x1fj";
-    text += "\0k\x85l\xa0m"s;
-    std::string_view tokens[16];
-    ASSERT_EQ(tokenise(text, tokens, 16), 10u);
-    EXPECT_EQ(tokens[0], "a");
-    EXPECT_EQ(tokens[8], "i");
-    EXPECT_EQ(tokens[9], "j\0k\x85l\xa0m"s);
+    std::string text = " a\tb\nc\vd\fe\rf\x1cg\x1dh\x1ei\x1fj\0k\x85l\xa0m\x1b\x0e\x08\x21 "s;
+    EXPECT_EQ(tokens_of(text), (std::vector<std::string>{"a", "b", "c", "d", "e", "f", "g", "h", "i",
+                                                         "j\0k\x85l\xa0m\x1b\x0e\x08!"s}));
 }
 
 TEST(Tokenise, StopsAtTheRequestedCount) {
-    std::string_view tokens[2];
-    EXPECT_EQ(tokenise("  one two three  ", tokens, 2), 2u);
-    EXPECT_EQ(tokens[1], "two");
-    EXPECT_EQ(tokenise(" \t\n ", tokens, 2), 0u);
+    EXPECT_EQ(tokens_of("  one two three  ", 2), (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(tokens_of(" \t\n ", 2), std::vector<std::string>{});
+}
+
+TEST(Tokenise, MatchesAPlainSplitOnRandomText) {
+    std::mt19937 random(11);
+    const char alphabet[] = {' ', '\t', '\x1f', '\x20', '\x1b', '\0', 'a', '\xa0'};
+    for (int round = 0; round < 3000; ++round) {
+        std::string text(random() % 200, 'a');
+        int density = 1 + static_cast<int>(random() % 8);
+        for (char& c : text) c = static_cast<int>(random() % 8) < density ? alphabet[random() % 8] : 'a';
+        std::vector<std::string> expected;
+        std::string token;
+        for (char c : text) {
+            auto byte = static_cast<unsigned char>(c);
+            if ((byte >= 0x09 && byte <= 0x0D) || (byte >= 0x1C && byte <= 0x20)) {
+                if (!token.empty()) expected.push_back(token);
+                token.clear();
+            } else {
+                token += c;
+            }
+        }
+        if (!token.empty()) expected.push_back(token);
+        std::size_t max_tokens = 1 + random() % 40;
+        if (expected.size() > max_tokens) expected.resize(max_tokens);
+        ASSERT_EQ(tokens_of(text, max_tokens), expected) << ::testing::PrintToString(text);
+    }
 }
 
 }  // namespace

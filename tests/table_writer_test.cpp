@@ -115,7 +115,8 @@ TEST(Dump, WriteFailureDuringLargeOutputIsRaised) {
     ASSERT_NE(full, nullptr);
     TableWriter table(full, "/dev/full");
     std::setvbuf(full, nullptr, _IONBF, 0);
-    HitRecord record = record_of(std::string(1000, 'x'), "s");
+    std::string long_id(1000, 'x');
+    HitRecord record = record_of(long_id, "s");
     EXPECT_THROW(
         {
             for (int i = 0; i < 10000; ++i) dump(record, table);

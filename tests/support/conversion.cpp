@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "byte_search.hpp"
 #include "scanner.hpp"
 #include "table_writer.hpp"
 
@@ -82,11 +83,13 @@ Outcome convert_line_by_line(std::string_view report) {
             if (i + 1 < report.size() && report[i + 1] == '\n') ++i;
         }
     }
+    std::size_t text_size = text.size();
+    text.append(text_padding, '\0');  // the room the scanner may read past a line
     return run_conversion([&](HitRecord& record, TableWriter& table) {
         std::uint64_t line_number = 1;
-        for (std::size_t start = 0; start < text.size(); ++line_number) {
+        for (std::size_t start = 0; start < text_size; ++line_number) {
             std::size_t end = text.find('\n', start);
-            end = end == std::string::npos ? text.size() : end + 1;
+            end = end >= text_size ? text_size : end + 1;
             scan_line(std::string_view(text).substr(start, end - start), line_number, record, table);
             start = end;
         }

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "line_finder.hpp"
+#include "byte_search.hpp"
 
 namespace hittab::tests {
 namespace {
@@ -19,9 +19,9 @@ using Found = std::vector<std::tuple<std::size_t, std::size_t, std::uint64_t>>;
 Found find_all(const std::string& text, Finder find, std::size_t batch, std::size_t misalignment = 0) {
     // Padding on both sides, filled with bytes that would look like line
     // starts if the search ever let them through.
-    std::string padded = std::string(finder_overread_before + misalignment, '\n') + text +
-                         std::string(finder_overread_after, '>');
-    const char* begin = padded.data() + finder_overread_before + misalignment;
+    std::string padded = std::string(text_padding + misalignment, '\n') + text +
+                         std::string(text_padding, '>');
+    const char* begin = padded.data() + text_padding + misalignment;
     const char* end = begin + text.size();
     Found found;
     std::vector<CandidateLine> lines(batch);
@@ -82,6 +82,24 @@ TEST(LineFinder, LongStretchesWithoutCandidatesCountEveryLine) {
     Found expected = {{text.find(" Score"), score.size(), 4001}, {text.find(">"), title.size(), 4002}, {text.size(), 0, 4002}};
     for (Finder find : {find_candidate_lines_portable, find_candidate_lines_avx2, find_candidate_lines}) {
         EXPECT_EQ(find_all(text, find, 64), expected);
+    }
+}
+
+TEST(WhitespaceBits, BothClassificationsAgreeOnEveryByte) {
+    std::string bytes;
+    for (int byte = 0; byte < 256; ++byte) bytes += static_cast<char>(byte);
+    bytes += bytes;
+    for (std::size_t at = 0; at + 64 <= bytes.size(); at += 7) {
+        std::uint64_t expected = 0;
+        for (unsigned i = 0; i < 64; ++i) {
+            auto byte = static_cast<unsigned char>(bytes[at + i]);
+            bool whitespace = (byte >= 0x09 && byte <= 0x0D) || (byte >= 0x1C && byte <= 0x20);
+            expected |= std::uint64_t{whitespace} << i;
+        }
+        EXPECT_EQ(whitespace_bits_portable(bytes.data() + at), expected) << at;
+        if (avx2_available()) {
+            EXPECT_EQ(whitespace_bits_avx2(bytes.data() + at), expected) << at;
+        }
     }
 }
 

@@ -1,4 +1,4 @@
-#include "line_finder.hpp"
+#include "byte_search.hpp"
 
 #include <cstring>
 
@@ -26,7 +26,36 @@ std::string_view text_between(const char* begin, const char* end) {
     return std::string_view(begin, static_cast<std::size_t>(end - begin));
 }
 
+// Eight bytes from `p` as a little-endian word.
+std::uint64_t load_word(const char* p) {
+    unsigned char bytes[8];
+    std::memcpy(bytes, p, 8);
+    std::uint64_t word = 0;
+    for (int i = 7; i >= 0; --i) word = word << 8 | bytes[i];
+    return word;
+}
+
+// Bit i is set when byte i of the word is whitespace, that is, in 0x09 to
+// 0x0D or in 0x1C to 0x20.
+std::uint64_t whitespace_bits8(std::uint64_t word) {
+    constexpr std::uint64_t every_byte = 0x0101010101010101ull;
+    constexpr std::uint64_t high_bits = 0x8080808080808080ull;
+    // Each byte becomes 0x80 + its low seven bits, so that subtracting a
+    // small constant from every byte never borrows from the next one.
+    std::uint64_t biased = (word & ~high_bits) | high_bits;
+    auto at_least = [biased](std::uint64_t n) { return (biased - n * every_byte) & high_bits; };
+    std::uint64_t in_ranges = (at_least(0x09) & ~at_least(0x0E)) | (at_least(0x1C) & ~at_least(0x21));
+    std::uint64_t whitespace = in_ranges & ~word;  // bytes from 0x80 up are never whitespace
+    return ((whitespace >> 7) * 0x0102040810204080ull) >> 56;  // gathers the eight flags into a byte
+}
+
 }  // namespace
+
+std::uint64_t whitespace_bits_portable(const char* p) {
+    std::uint64_t bits = 0;
+    for (unsigned at = 0; at < 64; at += 8) bits |= whitespace_bits8(load_word(p + at)) << at;
+    return bits;
+}
 
 std::size_t find_candidate_lines_portable(const char*& position, const char* end, std::uint64_t& line_number,
                                           CandidateLine* lines, std::size_t capacity) {
@@ -67,6 +96,27 @@ unsigned lowest_bit(std::uint64_t bits) { return static_cast<unsigned>(__builtin
 }  // namespace
 
 bool avx2_available() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt"); }
+
+namespace {
+
+// Byte-wise flags for the 32 bytes: in 0x09 to 0x0D or in 0x1C to 0x20.
+__attribute__((target("avx2"))) std::uint32_t whitespace_bits32(__m256i bytes) {
+    __m256i from_tab = _mm256_sub_epi8(bytes, _mm256_set1_epi8(0x09));
+    __m256i from_separators = _mm256_sub_epi8(bytes, _mm256_set1_epi8(0x1C));
+    // Unsigned "x <= n" as "min(x, n) == x".
+    __m256i in_low = _mm256_cmpeq_epi8(_mm256_min_epu8(from_tab, _mm256_set1_epi8(0x0D - 0x09)), from_tab);
+    __m256i in_high =
+        _mm256_cmpeq_epi8(_mm256_min_epu8(from_separators, _mm256_set1_epi8(0x20 - 0x1C)), from_separators);
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(in_low, in_high)));
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) std::uint64_t whitespace_bits_avx2(const char* p) {
+    std::uint32_t low = whitespace_bits32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+    std::uint32_t high = whitespace_bits32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)));
+    return std::uint64_t{high} << 32 | low;
+}
 
 // Works on aligned 64-byte windows: one pass finds every LF, '>' and ' ';
 // a line start is the bit after an LF, and only the few lines that start
@@ -144,12 +194,21 @@ __attribute__((target("avx2,popcnt"))) std::size_t find_candidate_lines_avx2(con
 
 bool avx2_available() { return false; }
 
+std::uint64_t whitespace_bits_avx2(const char* p) { return whitespace_bits_portable(p); }
+
 std::size_t find_candidate_lines_avx2(const char*& position, const char* end, std::uint64_t& line_number,
                                       CandidateLine* lines, std::size_t capacity) {
     return find_candidate_lines_portable(position, end, line_number, lines, capacity);
 }
 
 #endif
+
+std::uint64_t whitespace_bits(const char* p) {
+#if HITTAB_HAVE_AVX2
+    if (use_avx2) return whitespace_bits_avx2(p);
+#endif
+    return whitespace_bits_portable(p);
+}
 
 std::size_t find_candidate_lines(const char*& position, const char* end, std::uint64_t& line_number,
                                  CandidateLine* lines, std::size_t capacity) {

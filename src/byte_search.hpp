@@ -1,7 +1,8 @@
-// The search for the lines that matter. The scanner reads only lines that
+// Vector searches over report bytes. The scanner reads only lines that
 // begin with ">" or with a space followed by "S" or "I" (" Score = ",
 // " Strand=", " Identities = "); everything else, alignment lines above all,
-// is skipped here at vector speed while the line ends are counted.
+// is skipped here at vector speed while the line ends are counted. The
+// scanner's tokeniser classifies whitespace here 64 bytes at a time.
 #pragma once
 
 #include <cstddef>
@@ -10,10 +11,10 @@
 
 namespace hittab {
 
-// Readable bytes the search may touch before `position` and after `end`
-// (it reads whole aligned 64-byte windows).
-inline constexpr std::size_t finder_overread_before = 64;
-inline constexpr std::size_t finder_overread_after = 64;
+// Readable bytes the searches may touch before and after the text they are
+// given: they read whole 64-byte windows. Every buffer of report text keeps
+// this much room on both sides.
+inline constexpr std::size_t text_padding = 64;
 
 struct CandidateLine {
     std::string_view text;  // the line, with its LF if it has one
@@ -36,5 +37,11 @@ std::size_t find_candidate_lines_portable(const char*& position, const char* end
 std::size_t find_candidate_lines_avx2(const char*& position, const char* end, std::uint64_t& line_number,
                                       CandidateLine* lines, std::size_t capacity);
 bool avx2_available();
+
+// Bit i is set when byte i of the 64 bytes from `p` is whitespace: space,
+// tab, LF, VT, FF, CR or 0x1C to 0x1F. Reads all 64 bytes.
+std::uint64_t whitespace_bits(const char* p);
+std::uint64_t whitespace_bits_portable(const char* p);
+std::uint64_t whitespace_bits_avx2(const char* p);
 
 }  // namespace hittab
