@@ -118,10 +118,11 @@ __attribute__((target("avx2"))) std::uint64_t whitespace_bits_avx2(const char* p
     return std::uint64_t{high} << 32 | low;
 }
 
-// Works on aligned 64-byte windows: one pass finds every LF, '>' and ' ';
-// a line start is the bit after an LF, and only the few lines that start
-// with a space need their second byte looked at. A line found near the end
-// of a window is completed by the first LF of a later one.
+// Works on aligned 64-byte windows: one pass finds every LF, '>' and ' '.
+// A line start is the bit after an LF. Lines that start with two spaces
+// (alignment match lines, statistics) are ruled out with the same masks, so
+// the few lines left need only their second byte looked at. A line found
+// near the end of a window is completed by the first LF of a later one.
 __attribute__((target("avx2,popcnt"))) std::size_t find_candidate_lines_avx2(const char*& position,
                                                                            const char* end,
                                                                            std::uint64_t& line_number,
@@ -141,12 +142,16 @@ __attribute__((target("avx2,popcnt"))) std::size_t find_candidate_lines_avx2(con
         __m256i low = _mm256_load_si256(reinterpret_cast<const __m256i*>(window));
         __m256i high = _mm256_load_si256(reinterpret_cast<const __m256i*>(window + 32));
         std::uint64_t line_ends = bits_equal(low, high, '\n');
-        std::uint64_t starts = line_ends << 1 | carry;
+        std::uint64_t spaces = bits_equal(low, high, ' ');
+        std::uint64_t starts = (line_ends << 1 | carry) & ours;
         carry = line_ends >> 63;
+        line_ends &= ours;
         auto remaining = static_cast<std::size_t>(end - window);
-        std::uint64_t inside = ours & ~bits_from(remaining);
-        line_ends &= inside;
-        starts &= inside;
+        if (remaining < 64) {
+            std::uint64_t inside = ~bits_from(remaining);
+            line_ends &= inside;
+            starts &= inside;
+        }
 
         if (open_line != nullptr && line_ends != 0) {
             const char* next = window + lowest_bit(line_ends) + 1;
@@ -158,7 +163,10 @@ __attribute__((target("avx2,popcnt"))) std::size_t find_candidate_lines_avx2(con
                 return count;
             }
         }
-        std::uint64_t candidates = starts & (bits_equal(low, high, '>') | bits_equal(low, high, ' '));
+        // A space followed by a space cannot start a line that matters; the
+        // byte after bit 63 is in the next window, so that line stays in.
+        std::uint64_t lone_spaces = spaces & ~(spaces >> 1 & ~(std::uint64_t{1} << 63));
+        std::uint64_t candidates = starts & (bits_equal(low, high, '>') | lone_spaces);
         for (; candidates != 0; candidates &= candidates - 1) {
             unsigned offset = lowest_bit(candidates);
             const char* line_start = window + offset;

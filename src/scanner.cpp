@@ -33,23 +33,34 @@ void keep(std::string_view& value, std::string& storage) {
     value = storage;
 }
 
+// Where "length=" starts in `token` at or after `from`, or npos. Tokens are
+// short: a plain loop beats a library search here.
+std::size_t find_tag(std::string_view token, std::size_t from) {
+    static constexpr char tag[] = "length=";
+    constexpr std::size_t tag_size = sizeof tag - 1;
+    for (std::size_t at = from; at + tag_size <= token.size(); ++at) {
+        if (token[at] == 'l' && std::memcmp(token.data() + at, tag, tag_size) == 0) return at;
+    }
+    return std::string_view::npos;
+}
+
 // `token` with every "length=" in it deleted. A token that is all tags is
 // empty afterwards. A tag at the very start (as in "length=777") leaves a
 // view of the rest; tags elsewhere need the copy in `scratch`.
 std::string_view without_tags(std::string_view token, std::string& scratch) {
-    static constexpr std::string_view tag = "length=";
-    std::size_t found = token.find(tag);
+    constexpr std::size_t tag_size = 7;
+    std::size_t found = find_tag(token, 0);
     if (found == std::string_view::npos) return token;
     std::size_t from = 0;
     if (found == 0) {
-        from = tag.size();
-        found = token.find(tag, from);
+        from = tag_size;
+        found = find_tag(token, from);
         if (found == std::string_view::npos) return token.substr(from);
     }
     scratch.clear();
-    for (; found != std::string_view::npos; found = token.find(tag, from)) {
+    for (; found != std::string_view::npos; found = find_tag(token, from)) {
         scratch.append(token.data() + from, found - from);
-        from = found + tag.size();
+        from = found + tag_size;
     }
     scratch.append(token.data() + from, token.size() - from);
     return scratch;

@@ -1,7 +1,9 @@
 #include "table_writer.hpp"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace hittab {
 
@@ -9,19 +11,43 @@ namespace {
 
 constexpr const char header_row[] = "id1 id2 length score length2 e_value identities gaps strand\n";
 
-// Rows are handed to the stream in writes of about this size.
-constexpr std::size_t flush_threshold = 256 * 1024;
+void write_bytes(TableWriter& table, const char* bytes, std::size_t size) {
+    errno = 0;
+    if (std::fwrite(bytes, 1, size, table.output_fp) != size) raise_io_failure("write table", table.path, errno);
+}
 
 void write_pending(TableWriter& table) {
-    if (table.pending.empty()) return;
-    errno = 0;
-    std::size_t written = std::fwrite(table.pending.data(), 1, table.pending.size(), table.output_fp);
-    if (written != table.pending.size()) {
-        int error_number = errno;
-        table.pending.clear();
-        raise_io_failure("write table", table.path, error_number);
+    std::size_t size = table.pending_size;
+    table.pending_size = 0;  // written or lost: never written twice
+    if (size != 0) write_bytes(table, table.pending.get(), size);
+}
+
+// Copies `size` bytes; values are short, and a call to the library's copy
+// for each of them costs more than the copy itself.
+void copy_value(char* to, const char* from, std::size_t size) {
+    auto copy_pair = [&](auto chunk) {
+        constexpr std::size_t width = sizeof chunk;
+        std::memcpy(&chunk, from, width);
+        std::memcpy(to, &chunk, width);
+        std::memcpy(&chunk, from + size - width, width);
+        std::memcpy(to + size - width, &chunk, width);
+    };
+    struct Sixteen {
+        std::uint64_t low, high;
+    };
+    if (size > 32) {
+        std::memcpy(to, from, size);
+    } else if (size >= 16) {
+        copy_pair(Sixteen{});
+    } else if (size >= 8) {
+        copy_pair(std::uint64_t{});
+    } else if (size >= 4) {
+        copy_pair(std::uint32_t{});
+    } else if (size > 0) {
+        to[0] = from[0];
+        to[size / 2] = from[size / 2];
+        to[size - 1] = from[size - 1];
     }
-    table.pending.clear();
 }
 
 }  // namespace
@@ -46,41 +72,51 @@ TableWriter::TableWriter(const std::string& table_path) : path(table_path) {
     }
     // Rows are already gathered in `pending`; a second buffer would only copy.
     std::setvbuf(output_fp, nullptr, _IONBF, 0);
-    pending.reserve(flush_threshold + 4096);
+    pending.reset(new char[table_buffer_size]);
 }
 
-TableWriter::TableWriter(std::FILE* stream, std::string name) : path(std::move(name)), output_fp(stream) {}
+TableWriter::TableWriter(std::FILE* stream, std::string name)
+    : path(std::move(name)), output_fp(stream), pending(new char[table_buffer_size]) {}
 
 TableWriter::~TableWriter() {
     if (output_fp == nullptr) return;
     // Only reached on the way out of a failed run: keep what was produced,
     // the failure being reported is the one that matters.
-    if (!pending.empty()) std::fwrite(pending.data(), 1, pending.size(), output_fp);
+    if (pending_size != 0) std::fwrite(pending.get(), 1, pending_size, output_fp);
     std::fclose(output_fp);
 }
 
 void dump(const HitRecord& record, TableWriter& table) {
-    std::string& row = table.pending;
     if (!table.header_written) {
-        row += header_row;
         table.header_written = true;
-    } else {
-        const std::string_view values[] = {record.id1,     record.id2,        record.length,
-                                           record.score,   record.length2,    record.e_value,
-                                           record.identities, record.gaps,    record.strand};
-        std::size_t size = row.size();
-        std::size_t row_size = 0;
-        for (std::string_view value : values) row_size += value.size() + 1;
-        row.resize(size + row_size);
-        char* out = row.data() + size;
-        for (std::string_view value : values) {
-            std::memcpy(out, value.data(), value.size());
-            out += value.size();
-            *out++ = ' ';
-        }
-        out[-1] = '\n';
+        constexpr std::size_t header_size = sizeof header_row - 1;
+        if (header_size > table_buffer_size - table.pending_size) write_pending(table);
+        std::memcpy(table.pending.get() + table.pending_size, header_row, header_size);
+        table.pending_size += header_size;
+        return;
     }
-    if (row.size() >= flush_threshold) write_pending(table);
+    const std::string_view values[] = {record.id1,     record.id2,        record.length,
+                                       record.score,   record.length2,    record.e_value,
+                                       record.identities, record.gaps,    record.strand};
+    std::size_t row_size = 0;
+    for (std::string_view value : values) row_size += value.size() + 1;
+    if (row_size > table_buffer_size - table.pending_size) write_pending(table);
+    if (row_size > table_buffer_size) {
+        // A row larger than the whole buffer goes straight to the stream.
+        for (std::size_t i = 0; i < std::size(values); ++i) {
+            write_bytes(table, values[i].data(), values[i].size());
+            write_bytes(table, i + 1 < std::size(values) ? " " : "\n", 1);
+        }
+        return;
+    }
+    char* out = table.pending.get() + table.pending_size;
+    for (std::string_view value : values) {
+        copy_value(out, value.data(), value.size());
+        out += value.size();
+        *out++ = ' ';
+    }
+    out[-1] = '\n';
+    table.pending_size += row_size;
 }
 
 void close_table(TableWriter& table) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "hit_record.hpp"
@@ -26,8 +27,12 @@ struct TableWriter {
     std::string path;
     std::FILE* output_fp = nullptr;
     bool header_written = false;
-    std::string pending;
+    std::unique_ptr<char[]> pending;  // table_buffer_size bytes, of which `pending_size` are rows
+    std::size_t pending_size = 0;
 };
+
+// Rows are handed to the stream in writes of up to this size.
+inline constexpr std::size_t table_buffer_size = 256 * 1024;
 
 // The first call writes the header row (the nine column names); every later
 // call writes the record as a row.

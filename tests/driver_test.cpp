@@ -219,8 +219,9 @@ TEST(LineEnds, LineLongerThanTheReadBlock) {
     std::string long_id(3 * 1024 * 1024 + 17, 'A');
     write_file(dir / "r", "Query= q\r\n> " + long_id + " name length=9\r\n Strand=Plus/Plus\r\n" + two_hits);
     EXPECT_EQ(run_hittab(dir, {"r", "t"}).status, 0);
-    EXPECT_EQ(read_file(dir / "t"), header + long_id + " name 9 score length2 e_value identities gaps Plus/Plus\n" +
-                                        two_rows.substr(header.size()));
+    // Compared without printing: a mismatch would show megabytes.
+    EXPECT_TRUE(read_file(dir / "t") == header + long_id + " name 9 score length2 e_value identities gaps Plus/Plus\n" +
+                                            two_rows.substr(header.size()));
 }
 
 }  // namespace
