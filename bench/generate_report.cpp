@@ -3,9 +3,10 @@
 // one or more Score/Identities/Strand groups and 60-column alignment blocks,
 // some queries without hits, and the statistics footers.
 //
-// usage: generate_report OUTPUT SIZE_IN_MIB [current|spaced]
-//   current: title lines as ">DRR001369.139710 GEKBKKN08JJ5PQ length=777"
-//   spaced:  the older layout, "> DRR001369.139710 GEKBKKN08JJ5PQ length=777"
+// usage: generate_report OUTPUT SIZE_IN_MIB [current|spaced|long-line]
+//   current:   title lines as ">DRR001369.139710 GEKBKKN08JJ5PQ length=777"
+//   spaced:    the older layout, "> DRR001369.139710 GEKBKKN08JJ5PQ length=777"
+//   long-line: a short report whose one title line is SIZE_IN_MIB long
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -175,24 +176,46 @@ void footer(Output& out) {
     }
 }
 
+// A one-hit report whose title line holds an identifier of `size` bytes.
+void long_line_report(Output& out, std::uint64_t size) {
+    header(out);
+    out.line("Query= gene1 synthetic reference gene 1");
+    out.line("");
+    out.line("Length=900");
+    out.buffer += ">DRR001369.1 ";
+    for (std::uint64_t written = 0; written < size; written += 4096) {
+        out.buffer.append(static_cast<std::size_t>(size - written < 4096 ? size - written : 4096), 'A');
+        if (out.buffer.size() > (1u << 22)) out.flush();
+    }
+    out.line(" length=777");
+    out.line(" Score = 1376 bits (745),  Expect = 0.0");
+    out.line(" Identities = 745/745 (100%), Gaps = 0/745 (0%)");
+    out.line(" Strand=Plus/Plus");
+    footer(out);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3 || argc > 4 || (argc == 4 && std::strcmp(argv[3], "current") != 0 && std::strcmp(argv[3], "spaced") != 0)) {
-        std::fprintf(stderr, "usage: generate_report OUTPUT SIZE_IN_MIB [current|spaced]\n");
+    std::string layout = argc == 4 ? argv[3] : "current";
+    if (argc < 3 || argc > 4 || (layout != "current" && layout != "spaced" && layout != "long-line")) {
+        std::fprintf(stderr, "usage: generate_report OUTPUT SIZE_IN_MIB [current|spaced|long-line]\n");
         return 1;
     }
     std::uint64_t target = std::strtoull(argv[2], nullptr, 10) << 20;
-    bool spaced_titles = argc == 4 && std::strcmp(argv[3], "spaced") == 0;
     Output out{std::fopen(argv[1], "wb"), {}};
     if (out.file == nullptr) {
         std::perror(argv[1]);
         return 1;
     }
-    Random random;
-    header(out);
-    for (unsigned number = 1; out.size() < target; ++number) query(out, random, number, spaced_titles);
-    footer(out);
+    if (layout == "long-line") {
+        long_line_report(out, target);
+    } else {
+        Random random;
+        header(out);
+        for (unsigned number = 1; out.size() < target; ++number) query(out, random, number, layout == "spaced");
+        footer(out);
+    }
     out.flush();
     if (std::fclose(out.file) != 0) {
         std::perror(argv[1]);

@@ -1,14 +1,12 @@
 // End to end: the built binary, run in a scratch directory.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "run_hittab.hpp"
 #include "scratch_dir.hpp"
 
 namespace hittab::tests {
@@ -35,50 +33,6 @@ const std::string two_hits =
 const std::string two_rows = header +
                              "DRR001369.139710 GEKBKKN08JJ5PQ 777 1376 745 0.0 745/745 0/745 Plus/Plus\n"
                              "DRR001369.2 NAME2 50 40.1 20 3e-04 20/21 1/21 Plus/Minus\n";
-
-struct Finished {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string read_all(int fd) {
-    std::string bytes;
-    char buffer[4096];
-    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(got));
-    close(fd);
-    return bytes;
-}
-
-// Runs hittab with `args` in `dir`; `file_size_limit` caps what it may write
-// to files (standard output and error are pipes, which the limit spares).
-Finished run_hittab(const ScratchDir& dir, const std::vector<std::string>& args, rlim_t file_size_limit = RLIM_INFINITY) {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("no pipe");
-    pid_t child = fork();
-    if (child == 0) {
-        if (chdir(dir.path.c_str()) != 0) _exit(127);
-        close(out[0]);
-        close(err[0]);
-        if (dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0) _exit(127);
-        rlimit limit{file_size_limit, file_size_limit};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
-        alarm(60);  // a hang ends as a failed test, not a stuck suite
-        std::vector<char*> argv{const_cast<char*>(HITTAB_BINARY)};
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(HITTAB_BINARY, argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    Finished run;
-    run.err = read_all(err[0]);
-    run.out = read_all(out[0]);
-    int wait_status = 0;
-    waitpid(child, &wait_status, 0);
-    run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    return run;
-}
 
 std::vector<std::string> entries(const ScratchDir& dir) {
     std::vector<std::string> names;
@@ -175,7 +129,7 @@ TEST(InputOutput, WriteFailurePastFileSizeLimitIsReported) {
     write_file(dir / "r", report);
     for (rlim_t limit : {rlim_t{0}, rlim_t{100}, rlim_t{300000}}) {
         fs::remove(dir / "t");
-        Finished run = run_hittab(dir, {"r", "t"}, limit);
+        Finished run = run_hittab(dir, {"r", "t"}, Limits{limit});
         expect_failure(run, "hittab: input/output failure: cannot write table 't': File too large\n");
         EXPECT_LE(fs::file_size(dir / "t"), limit);
     }

@@ -169,6 +169,7 @@ TEST_P(Conversion, GivesExpectedTableAndFailure) {
     const Case& c = GetParam();
     EXPECT_EQ(convert(c.report), c.expected);
     EXPECT_EQ(convert_line_by_line(c.report), c.expected);
+    EXPECT_EQ(convert_by_reference(c.report), c.expected);
     for (std::size_t block_size : {1, 2, 3, 5, 16, 33}) {
         EXPECT_EQ(convert(c.report, block_size), c.expected) << "block size " << block_size;
     }

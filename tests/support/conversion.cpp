@@ -21,11 +21,10 @@ struct MemoryTable {
     std::string text() const { return std::string(bytes, size); }
 };
 
+// A stream that reads `text`, which must outlive it.
 std::FILE* stream_holding(std::string_view text) {
-    std::FILE* stream = std::tmpfile();
-    if (stream == nullptr) throw std::runtime_error("no temporary file");
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::rewind(stream);
+    std::FILE* stream = text.empty() ? std::tmpfile() : fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    if (stream == nullptr) throw std::runtime_error("no stream for the report");
     return stream;
 }
 

@@ -35,6 +35,10 @@ Outcome convert(std::string_view report, std::size_t block_size = default_block_
 // string operations, every line handed to the scanner.
 Outcome convert_line_by_line(std::string_view report);
 
+// An independent, deliberately plain converter that shares no code with the
+// tool: the oracle for tests and fuzz targets.
+Outcome convert_by_reference(std::string_view report);
+
 // A successful outcome holding `table`.
 Outcome table_of(std::string table);
 

@@ -1,0 +1,28 @@
+// Runs the built hittab binary as a user would, in a scratch directory.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <string>
+#include <vector>
+
+#include "scratch_dir.hpp"
+
+namespace hittab::tests {
+
+struct Finished {
+    int status = -1;  // the exit status, or 128 + the signal that ended it
+    std::string out, err;
+};
+
+struct Limits {
+    rlim_t file_size = RLIM_INFINITY;      // what it may write to files (not to the pipes)
+    rlim_t address_space = RLIM_INFINITY;  // all the memory it may map
+};
+
+// Runs hittab with `args` in `dir`, its standard output and error caught in
+// pipes. A run that takes more than a minute is killed, so a hang fails a
+// test instead of stalling the suite.
+Finished run_hittab(const ScratchDir& dir, const std::vector<std::string>& args, Limits limits = {});
+
+}  // namespace hittab::tests
