@@ -1,8 +1,7 @@
 #include "scanner.hpp"
 
-#include <array>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "byte_search.hpp"
