@@ -14,7 +14,7 @@ namespace {
 
 const std::string header = "id1 id2 length score length2 e_value identities gaps strand\n";
 
-HitRecord record_of(const std::string& id1, const std::string& strand) {
+HitRecord record_of(std::string_view id1, std::string_view strand) {
     HitRecord record;
     record.id1 = id1;
     record.id2 = "B";
