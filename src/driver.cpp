@@ -54,10 +54,7 @@ void main(const std::string& blastoutputfilename, const std::string& outputfilen
     if (!names_existing_entry(blastoutputfilename)) {
         throw Failure(FailureKind::precondition, "the report '" + blastoutputfilename + "' does not exist");
     }
-    if (names_any_entry(outputfilename)) {
-        throw Failure(FailureKind::precondition,
-                      "the table '" + outputfilename + "' already exists; it is left untouched");
-    }
+    if (names_any_entry(outputfilename)) raise_table_exists(outputfilename);
 
     HitRecord record;
     // The table is created before the report is opened; on the way out the

@@ -19,9 +19,8 @@ void allocate(ReportReader& reader, std::size_t capacity) {
     if (grown == nullptr) throw std::bad_alloc();
     reader.allocation = static_cast<char*>(grown);
     reader.capacity = capacity;
-    // The byte before the data is a line end, so the first line of a run
-    // looks like every other line start to a vector search.
-    reader.allocation[text_padding - 1] = '\n';
+    // The searches read whole windows around the text: give them defined bytes.
+    std::memset(reader.allocation, 0, text_padding);
 }
 
 const char* last_line_end(const char* text, std::size_t size) {
@@ -104,6 +103,7 @@ std::string_view next_lines(ReportReader& reader) {
         char* fresh = data + reader.filled;
         got = normalise_line_ends(fresh, got, reader.previous_was_cr);
         reader.filled += got;
+        std::memset(data + reader.filled, 0, text_padding);
 
         // Only the fresh bytes are searched, so a long line costs linear time.
         const char* line_end = last_line_end(fresh, got);

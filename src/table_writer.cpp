@@ -52,6 +52,10 @@ void copy_value(char* to, const char* from, std::size_t size) {
 
 }  // namespace
 
+void raise_table_exists(const std::string& path) {
+    throw Failure(FailureKind::precondition, "the table '" + path + "' already exists; it is left untouched");
+}
+
 void raise_io_failure(const char* action, const std::string& path, int error_number) {
     std::string message = std::string("cannot ") + action + " '" + path + "': ";
     message += error_number != 0 ? std::strerror(error_number) : "unknown error";
@@ -64,10 +68,7 @@ TableWriter::TableWriter(const std::string& table_path) : path(table_path) {
     // since the existence check is neither followed nor truncated.
     output_fp = std::fopen(path.c_str(), "wx");
     if (output_fp == nullptr) {
-        if (errno == EEXIST) {
-            throw Failure(FailureKind::precondition,
-                          "the table '" + path + "' already exists; it is left untouched");
-        }
+        if (errno == EEXIST) raise_table_exists(path);
         raise_io_failure("create table", path, errno);
     }
     // Rows are already gathered in `pending`; a second buffer would only copy.
