@@ -10,7 +10,19 @@ namespace hittab {
 
 namespace {
 
-unsigned lowest_bit(std::uint64_t bits) { return static_cast<unsigned>(__builtin_ctzll(bits)); }
+// The position of the lowest set bit; `bits` is not zero.
+unsigned lowest_bit(std::uint64_t bits) {
+#if defined(__GNUC__) || defined(__clang__)
+    return static_cast<unsigned>(__builtin_ctzll(bits));
+#else
+    unsigned position = 0;
+    while ((bits & 1) == 0) {
+        bits >>= 1;
+        ++position;
+    }
+    return position;
+#endif
+}
 
 bool is_whitespace(char c) {
     auto byte = static_cast<unsigned char>(c);
