@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <array>
 #include <string>
@@ -45,5 +46,12 @@ struct Failure : std::runtime_error {
     FailureKind kind;
     std::uint64_t line_number;  // 1-based line of the report; 0 when no line is at fault
 };
+
+// "cannot <action> '<path>': <system message>" as an I/O failure.
+[[noreturn]] inline void raise_io_failure(const char* action, const std::string& path, int error_number) {
+    std::string message = std::string("cannot ") + action + " '" + path + "': ";
+    message += error_number != 0 ? std::strerror(error_number) : "unknown error";
+    throw Failure(FailureKind::io, message);
+}
 
 }  // namespace hittab

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "byte_search.hpp"
-#include "table_writer.hpp"
+#include "hit_record.hpp"
 
 namespace hittab {
 

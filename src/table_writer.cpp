@@ -56,12 +56,6 @@ void raise_table_exists(const std::string& path) {
     throw Failure(FailureKind::precondition, "the table '" + path + "' already exists; it is left untouched");
 }
 
-void raise_io_failure(const char* action, const std::string& path, int error_number) {
-    std::string message = std::string("cannot ") + action + " '" + path + "': ";
-    message += error_number != 0 ? std::strerror(error_number) : "unknown error";
-    throw Failure(FailureKind::io, message);
-}
-
 TableWriter::TableWriter(const std::string& table_path) : path(table_path) {
     errno = 0;
     // "x" creates exclusively: a file or link that appeared at this path

@@ -45,7 +45,4 @@ void close_table(TableWriter& table);
 // The precondition failure for a table path that is already taken.
 [[noreturn]] void raise_table_exists(const std::string& path);
 
-// "cannot <action> '<path>': <system message>" as an I/O failure.
-[[noreturn]] void raise_io_failure(const char* action, const std::string& path, int error_number);
-
 }  // namespace hittab
