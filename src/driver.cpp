@@ -43,6 +43,7 @@ std::string describe(const Failure& failure, const std::string& report_path) {
     }
     text += failure.what();
     text += '\n';
+    if (!failure.unfinished_table.empty()) text += "hittab: " + failure.unfinished_table + "\n";
     return text;
 }
 
@@ -58,17 +59,22 @@ void main(const std::string& blastoutputfilename, const std::string& outputfilen
 
     HitRecord record;
     // The table is created before the report is opened; on the way out the
-    // report is closed first, then the table (holders unwind in reverse).
+    // report is closed first, then the table.
     TableWriter table(outputfilename);
-    ReportReader report(blastoutputfilename);
-
-    std::uint64_t line_number = 1;
-    for (std::string_view lines = next_lines(report); !lines.empty(); lines = next_lines(report)) {
-        line_number = scan_lines(lines, line_number, record, table);
+    try {
+        ReportReader report(blastoutputfilename);
+        std::uint64_t line_number = 1;
+        for (std::string_view lines = next_lines(report); !lines.empty(); lines = next_lines(report)) {
+            line_number = scan_lines(lines, line_number, record, table);
+        }
+        dump(record, table);
+        close_report(report);
+    } catch (Failure& failure) {
+        // The rows before the failure still go to the table; if they cannot,
+        // the user must hear it, or a short table would pass for complete.
+        failure.unfinished_table = close_table_after_failure(table);
+        throw;
     }
-    dump(record, table);
-
-    close_report(report);
     close_table(table);
 }
 

@@ -45,13 +45,19 @@ struct Failure : std::runtime_error {
 
     FailureKind kind;
     std::uint64_t line_number;  // 1-based line of the report; 0 when no line is at fault
+    int error_number = 0;       // the system's error behind an I/O failure, when known
+    // Why the table could not be completed on the way out, if it could not:
+    // reported after the failure itself.
+    std::string unfinished_table;
 };
 
 // "cannot <action> '<path>': <system message>" as an I/O failure.
 [[noreturn]] inline void raise_io_failure(const char* action, const std::string& path, int error_number) {
     std::string message = std::string("cannot ") + action + " '" + path + "': ";
     message += error_number != 0 ? std::strerror(error_number) : "unknown error";
-    throw Failure(FailureKind::io, message);
+    Failure failure(FailureKind::io, message);
+    failure.error_number = error_number;
+    throw failure;
 }
 
 }  // namespace hittab

@@ -12,8 +12,12 @@ namespace {
 constexpr const char header_row[] = "id1 id2 length score length2 e_value identities gaps strand\n";
 
 void write_bytes(TableWriter& table, const char* bytes, std::size_t size) {
+    if (size == 0) return;  // an empty value may view no storage at all
     errno = 0;
-    if (std::fwrite(bytes, 1, size, table.output_fp) != size) raise_io_failure("write table", table.path, errno);
+    if (std::fwrite(bytes, 1, size, table.output_fp) != size) {
+        table.write_failed = true;
+        raise_io_failure("write table", table.path, errno);
+    }
 }
 
 void write_pending(TableWriter& table) {
@@ -112,6 +116,20 @@ void dump(const HitRecord& record, TableWriter& table) {
     }
     out[-1] = '\n';
     table.pending_size += row_size;
+}
+
+std::string close_table_after_failure(TableWriter& table) noexcept {
+    // A refused write has been reported as the failure itself.
+    if (table.write_failed) return std::string();
+    try {
+        close_table(table);
+        return std::string();
+    } catch (const Failure& failure) {
+        int error_number = failure.error_number != 0 ? failure.error_number : EIO;
+        return "the table '" + table.path + "' could not be completed: " + std::strerror(error_number);
+    } catch (...) {
+        return "the table '" + table.path + "' could not be completed";
+    }
 }
 
 void close_table(TableWriter& table) {

@@ -29,6 +29,7 @@ struct TableWriter {
     bool header_written = false;
     std::unique_ptr<char[]> pending;  // table_buffer_size bytes, of which `pending_size` are rows
     std::size_t pending_size = 0;
+    bool write_failed = false;  // a write was refused, and that failure reported
 };
 
 // Rows are handed to the stream in writes of up to this size.
@@ -41,6 +42,11 @@ void dump(const HitRecord& record, TableWriter& table);
 // Writes what is pending and closes the table; any failure to write, flush or
 // close is raised as an I/O failure.
 void close_table(TableWriter& table);
+
+// Writes what is pending and closes the table after a failure has ended the
+// run. Returns empty text when every row produced reached the file, else
+// "the table '<path>' could not be completed: <system message>".
+std::string close_table_after_failure(TableWriter& table) noexcept;
 
 // The precondition failure for a table path that is already taken.
 [[noreturn]] void raise_table_exists(const std::string& path);

@@ -139,6 +139,28 @@ TEST(InputOutput, WriteFailurePastFileSizeLimitIsReported) {
     }
 }
 
+TEST(InputOutput, RowsThatCannotReachTheTableAfterAFailureAreReportedToo) {
+    ScratchDir dir;
+    std::string report;  // its rows are still pending when the bad line ends the run
+    std::string rows = header;
+    for (int i = 0; i < 200; ++i) {
+        report += "> seq" + std::to_string(i) + " name length=100\n";
+        rows += "seq" + std::to_string(i) + " name 100 score length2 e_value identities gaps strand\n";
+    }
+    write_file(dir / "r", report + ">bad line here x y\n");
+    Finished run = run_hittab(dir, {"r", "t"}, Limits{1000});
+    expect_failure(run,
+                   "hittab: unpacking failure at line 201 of 'r': too many values to unpack (expected 4)\n"
+                   "hittab: the table 't' could not be completed: File too large\n");
+    EXPECT_EQ(read_file(dir / "t"), rows.substr(0, 1000));
+
+    // Without the limit, the same run reports the bad line alone and keeps every row.
+    fs::remove(dir / "t");
+    run = run_hittab(dir, {"r", "t"});
+    expect_failure(run, "hittab: unpacking failure at line 201 of 'r': too many values to unpack (expected 4)\n");
+    EXPECT_EQ(read_file(dir / "t"), rows);
+}
+
 TEST(MalformedLines, FailureKeepsEarlierRowsAndNamesTheLine) {
     ScratchDir dir;
     write_file(dir / "r", two_hits + "\n>only two\n> c d e\n");

@@ -95,6 +95,8 @@ std::vector<Case> cases() {
          [] { return hit + " Score = 1 bits (2),  Expect = 3 " + repeated("x ", 100000) + "\n"; }, small},
         {"IdentitiesWith100000Tokens",
          [] { return hit + " Identities = 1/1 (100%), Gaps = 0/1 " + repeated("x ", 100000) + "\n"; }, small},
+        {"RowLargerThanTheWriteBufferWithAnEmptyValue",
+         [] { return ">" + std::string(262144, 'I') + " b c\n Score = 1 bits (), E = 7\n>d e f\n"; }, small},
         {"ArbitraryBinary", [] { return binary_noise(1 << 20); }, small},
         {"LargerThanTheMemoryAllowed", [] { return repeated(std::string(99, '\xa5') + "\n", 320000) + hit; }, small},
     };
