@@ -1,7 +1,8 @@
 // In-memory throughput of the parts of a conversion, on a generated report
-// (bench/generate_report): the line search alone, portable and AVX2, and the
-// whole scan with rows written to /dev/null; counting line ends with memchr
-// is the yardstick. usage: scan_benchmark REPORT [benchmark flags]
+// (bench/generate_report): the line search alone with each kernel that runs
+// here, and the whole conversion with rows written to /dev/null; counting
+// line ends with memchr is the yardstick.
+// usage: scan_benchmark REPORT [benchmark flags]
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -9,61 +10,68 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 
-#include "hit_record.hpp"
-#include "byte_search.hpp"
+#include "driver.hpp"
+#include "kernel.hpp"
+#include "padded_text.hpp"
 #include "scanner.hpp"
 #include "table_writer.hpp"
 
 namespace {
 
-std::string report;  // padded on both sides, as the reader's buffer is
-const char* text_begin;
-const char* text_end;
+std::unique_ptr<hittab::PaddedBuffer> report;  // padded on both sides, as the reader's buffer is
+
+hittab::TableWriter null_table() {
+    return hittab::TableWriter{hittab::RowOutput(hittab::FileHandle(std::fopen("/dev/null", "w")), "/dev/null")};
+}
 
 void count_line_ends(benchmark::State& state) {
+    const char* begin = report->data();
+    const char* end = begin + report->capacity();
     for (auto _ : state) {
         std::size_t count = 0;
-        for (const char* p = text_begin; (p = static_cast<const char*>(std::memchr(p, '\n', text_end - p))); ++p) ++count;
+        for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', end - p))); ++p) ++count;
         benchmark::DoNotOptimize(count);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (text_end - text_begin));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (end - begin));
 }
 
 // The search over the first `state.range(0)` bytes, again and again: small
 // sizes stay in cache, as a block just read does.
-template <std::size_t (*find)(const char*&, const char*, std::uint64_t&, hittab::CandidateLine*, std::size_t)>
-void find_lines(benchmark::State& state) {
+void find_lines(benchmark::State& state, const hittab::Kernel* kernel) {
     hittab::CandidateLine lines[64];
-    const char* end = text_begin + std::min<std::ptrdiff_t>(state.range(0), text_end - text_begin);
+    std::size_t size = std::min<std::size_t>(static_cast<std::size_t>(state.range(0)), report->capacity());
     for (auto _ : state) {
         std::uint64_t line_number = 1;
         std::size_t found = 0;
-        for (const char* p = text_begin; p != end;) found += find(p, end, line_number, lines, 64);
+        for (hittab::PaddedView rest = report->view(0, size); !rest.empty();) {
+            found += kernel->find_candidate_lines(rest, line_number, lines, 64);
+        }
         benchmark::DoNotOptimize(found);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (end - text_begin));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(size));
 }
 
-void scan_whole_report(benchmark::State& state) {
+// The whole conversion, reader included, from a stream over the report in memory.
+void convert_whole_report(benchmark::State& state) {
     for (auto _ : state) {
-        hittab::TableWriter table(std::fopen("/dev/null", "w"), "/dev/null");
-        hittab::HitRecord record;
-        hittab::scan_lines(std::string_view(text_begin, text_end - text_begin), 1, record, table);
-        hittab::dump(record, table);
+        hittab::FileHandle stream(fmemopen(report->data(), report->capacity(), "r"));
+        hittab::ReportReader reader(std::move(stream), "report");
+        hittab::TableWriter table = null_table();
+        hittab::convert(reader, table);
         hittab::close_table(table);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (text_end - text_begin));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(report->capacity()));
 }
 
 // One typical line of each kind, read over and over (rows go to /dev/null).
 void scan_one_line(benchmark::State& state, std::string line) {
-    line += std::string(64, '\0');  // the padding a report buffer has
-    std::string_view text(line.data(), line.size() - 64);
-    hittab::TableWriter table(std::fopen("/dev/null", "w"), "/dev/null");
+    hittab::PaddedBuffer text = hittab::PaddedBuffer::copy_of(line);
+    hittab::TableWriter table = null_table();
     hittab::HitRecord record;
-    for (auto _ : state) hittab::scan_line(text, 1, record, table);
+    for (auto _ : state) hittab::scan_line(text.whole(), 1, record, table, hittab::best_kernel());
 }
 BENCHMARK_CAPTURE(scan_one_line, title, std::string(">DRR001369.139710 GEKBKKN08JJ5PQ length=777\n"));
 BENCHMARK_CAPTURE(scan_one_line, score, std::string(" Score = 1376 bits (745),  Expect = 0.0\n"));
@@ -71,9 +79,7 @@ BENCHMARK_CAPTURE(scan_one_line, identities, std::string(" Identities = 745/745 
 BENCHMARK_CAPTURE(scan_one_line, strand, std::string(" Strand=Plus/Plus\n"));
 
 BENCHMARK(count_line_ends)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(find_lines, hittab::find_candidate_lines_portable)->Arg(128 << 10)->Arg(1 << 30);
-BENCHMARK_TEMPLATE(find_lines, hittab::find_candidate_lines_avx2)->Arg(128 << 10)->Arg(1 << 30);
-BENCHMARK(scan_whole_report)->Unit(benchmark::kMillisecond);
+BENCHMARK(convert_whole_report)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -84,9 +90,14 @@ int main(int argc, char** argv) {
     }
     std::ifstream in(argv[1], std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    report = std::string(hittab::text_padding, '\n') + text + std::string(hittab::text_padding, '\0');
-    text_begin = report.data() + hittab::text_padding;
-    text_end = text_begin + text.size();
+    report = std::make_unique<hittab::PaddedBuffer>(hittab::PaddedBuffer::copy_of(text));
+    for (const hittab::KernelAvailability& available : hittab::every_kernel()) {
+        if (available.kernel == nullptr) continue;
+        benchmark::RegisterBenchmark((std::string("find_lines/") + available.name).c_str(), find_lines,
+                                     available.kernel)
+            ->Arg(128 << 10)
+            ->Arg(1 << 30);
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     return 0;

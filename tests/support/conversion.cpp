@@ -1,10 +1,13 @@
 #include "conversion.hpp"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
-#include "byte_search.hpp"
+#include "driver.hpp"
+#include "padded_text.hpp"
 #include "scanner.hpp"
 #include "table_writer.hpp"
 
@@ -12,18 +15,28 @@ namespace hittab::tests {
 
 namespace {
 
-// A table stream whose bytes can be read back after it is closed.
+// A table stream whose bytes can be read back after the writer closed it:
+// an unnamed temporary file, kept open through a second descriptor.
 struct MemoryTable {
-    char* bytes = nullptr;
-    std::size_t size = 0;
-    std::FILE* stream = open_memstream(&bytes, &size);
-    ~MemoryTable() { std::free(bytes); }
-    std::string text() const { return std::string(bytes, size); }
+    std::FILE* stream = std::tmpfile();
+    int descriptor = stream != nullptr ? dup(fileno(stream)) : -1;
+    ~MemoryTable() {
+        if (descriptor >= 0) close(descriptor);
+    }
+    std::string text() const {
+        std::string bytes;
+        char chunk[65536];
+        off_t offset = 0;
+        for (ssize_t got; (got = pread(descriptor, chunk, sizeof chunk, offset)) > 0; offset += got) {
+            bytes.append(chunk, static_cast<std::size_t>(got));
+        }
+        return bytes;
+    }
 };
 
 // A stream that reads `text`, which must outlive it.
-std::FILE* stream_holding(std::string_view text) {
-    std::FILE* stream = text.empty() ? std::tmpfile() : fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+FileHandle stream_holding(std::string_view text) {
+    FileHandle stream(text.empty() ? std::tmpfile() : fmemopen(const_cast<char*>(text.data()), text.size(), "r"));
     if (stream == nullptr) throw std::runtime_error("no stream for the report");
     return stream;
 }
@@ -31,13 +44,12 @@ std::FILE* stream_holding(std::string_view text) {
 template <typename ScanReport>
 Outcome run_conversion(ScanReport scan_report) {
     MemoryTable memory;
+    if (memory.stream == nullptr || memory.descriptor < 0) throw std::runtime_error("no stream for the table");
     Outcome outcome;
     {
-        TableWriter table(memory.stream, "table");
+        TableWriter table{RowOutput(FileHandle(memory.stream), "table")};
         try {
-            HitRecord record;
-            scan_report(record, table);
-            dump(record, table);
+            scan_report(table);
             close_table(table);
         } catch (const Failure& failure) {
             outcome.failed = true;
@@ -61,18 +73,15 @@ std::ostream& operator<<(std::ostream& out, const Outcome& outcome) {
     return out;
 }
 
-Outcome convert(std::string_view report, std::size_t block_size) {
-    return run_conversion([&](HitRecord& record, TableWriter& table) {
+Outcome convert(std::string_view report, std::size_t block_size, const Kernel& kernel) {
+    return run_conversion([&](TableWriter& table) {
         ReportReader reader(stream_holding(report), "report", block_size);
-        std::uint64_t line_number = 1;
-        for (std::string_view lines = next_lines(reader); !lines.empty(); lines = next_lines(reader)) {
-            line_number = scan_lines(lines, line_number, record, table);
-        }
-        close_report(reader);
+        hittab::convert(reader, table, kernel);
+        reader.close();
     });
 }
 
-Outcome convert_line_by_line(std::string_view report) {
+Outcome convert_line_by_line(std::string_view report, const Kernel& kernel) {
     std::string text;
     for (std::size_t i = 0; i < report.size(); ++i) {
         if (report[i] != '\r') {
@@ -82,16 +91,17 @@ Outcome convert_line_by_line(std::string_view report) {
             if (i + 1 < report.size() && report[i + 1] == '\n') ++i;
         }
     }
-    std::size_t text_size = text.size();
-    text.append(text_padding, '\0');  // the room the scanner may read past a line
-    return run_conversion([&](HitRecord& record, TableWriter& table) {
+    PaddedBuffer buffer = PaddedBuffer::copy_of(text);
+    return run_conversion([&](TableWriter& table) {
+        HitRecord record;
         std::uint64_t line_number = 1;
-        for (std::size_t start = 0; start < text_size; ++line_number) {
+        for (std::size_t start = 0; start < text.size(); ++line_number) {
             std::size_t end = text.find('\n', start);
-            end = end >= text_size ? text_size : end + 1;
-            scan_line(std::string_view(text).substr(start, end - start), line_number, record, table);
+            end = end == std::string::npos ? text.size() : end + 1;
+            scan_line(buffer.view(start, end - start), line_number, record, table, kernel);
             start = end;
         }
+        dump(record, table);
     });
 }
 

@@ -8,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "hit_record.hpp"
+#include "failure.hpp"
+#include "kernel.hpp"
 #include "report_reader.hpp"
 
 namespace hittab::tests {
@@ -29,11 +30,12 @@ struct Outcome {
 std::ostream& operator<<(std::ostream& out, const Outcome& outcome);
 
 // The tool's own path: blocks of `block_size`, line search, scanner, writer.
-Outcome convert(std::string_view report, std::size_t block_size = default_block_size);
+Outcome convert(std::string_view report, std::size_t block_size = default_block_size,
+                const Kernel& kernel = best_kernel());
 
 // The reference path: whole text in memory, line ends normalised with plain
 // string operations, every line handed to the scanner.
-Outcome convert_line_by_line(std::string_view report);
+Outcome convert_line_by_line(std::string_view report, const Kernel& kernel = best_kernel());
 
 // An independent, deliberately plain converter that shares no code with the
 // tool: the oracle for tests and fuzz targets.

@@ -17,13 +17,13 @@ std::string read_all(const std::string& report, std::size_t block_size) {
     std::FILE* stream = std::tmpfile();
     std::fwrite(report.data(), 1, report.size(), stream);
     std::rewind(stream);
-    ReportReader reader(stream, "report", block_size);
+    ReportReader reader(FileHandle(stream), "report", block_size);
     std::string seen;
-    for (std::string_view lines = next_lines(reader); !lines.empty(); lines = next_lines(reader)) {
+    for (PaddedView lines = reader.next_lines(); !lines.empty(); lines = reader.next_lines()) {
         seen.append(lines.data(), lines.size());
         seen += '|';
     }
-    close_report(reader);
+    reader.close();
     return seen;
 }
 

@@ -4,7 +4,16 @@
 
 #include <string>
 
+#include "kernel.hpp"
+#include "report_reader.hpp"
+#include "table_writer.hpp"
+
 namespace hittab {
+
+// The one way through a conversion: every line of `report` through the
+// scanner into `table`, then the last hit's row (or the header row of a
+// report without hits). Neither stream is closed here.
+void convert(ReportReader& report, TableWriter& table, const Kernel& kernel = best_kernel());
 
 // Converts the report `blastoutputfilename` into the new table
 // `outputfilename`. Raises a Failure on anything that stops the run; the

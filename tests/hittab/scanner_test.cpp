@@ -1,16 +1,15 @@
 // What the tool makes of a report: rows, carried-over values and failures.
-// Every case runs through the real reader at several block sizes, through
-// the simple line-by-line path, and with CR LF and lone CR line ends.
+// Every case runs with every kernel, through the real reader at several
+// block sizes, through the simple line-by-line path, and with CR LF and
+// lone CR line ends.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "byte_search.hpp"
-
 #include "conversion.hpp"
-#include "scanner.hpp"
+#include "kernels.hpp"
 
 namespace hittab::tests {
 namespace {
@@ -163,79 +162,48 @@ std::string with_line_ends(const std::string& report, const std::string& line_en
     return result;
 }
 
-class Conversion : public ::testing::TestWithParam<Case> {};
+using CaseWithKernel = std::tuple<Case, std::string>;
+std::string kernel_of(const CaseWithKernel& param) { return std::get<1>(param); }
+
+class Conversion : public PerKernel<CaseWithKernel, kernel_of> {
+protected:
+    const Case& test_case() const { return std::get<0>(GetParam()); }
+};
 
 TEST_P(Conversion, GivesExpectedTableAndFailure) {
-    const Case& c = GetParam();
-    EXPECT_EQ(convert(c.report), c.expected);
-    EXPECT_EQ(convert_line_by_line(c.report), c.expected);
+    const Case& c = test_case();
+    EXPECT_EQ(convert(c.report, default_block_size, kernel()), c.expected);
+    EXPECT_EQ(convert_line_by_line(c.report, kernel()), c.expected);
     EXPECT_EQ(convert_by_reference(c.report), c.expected);
     for (std::size_t block_size : {1, 2, 3, 5, 16, 33}) {
-        EXPECT_EQ(convert(c.report, block_size), c.expected) << "block size " << block_size;
+        EXPECT_EQ(convert(c.report, block_size, kernel()), c.expected) << "block size " << block_size;
     }
 }
 
 TEST_P(Conversion, SameWithCrLfAndLoneCrLineEnds) {
-    const Case& c = GetParam();
+    const Case& c = test_case();
     for (const char* line_end : {"\r\n", "\r"}) {
         std::string report = with_line_ends(c.report, line_end);
-        EXPECT_EQ(convert(report), c.expected) << "line end " << (line_end[1] ? "CR LF" : "CR");
+        EXPECT_EQ(convert(report, default_block_size, kernel()), c.expected)
+            << "line end " << (line_end[1] ? "CR LF" : "CR");
         for (std::size_t block_size : {1, 2, 3, 7}) {
-            EXPECT_EQ(convert(report, block_size), c.expected) << "block size " << block_size;
+            EXPECT_EQ(convert(report, block_size, kernel()), c.expected) << "block size " << block_size;
         }
     }
 }
 
-std::string case_name(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }
+std::string case_name(const ::testing::TestParamInfo<CaseWithKernel>& info) {
+    return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param);
+}
 
-INSTANTIATE_TEST_SUITE_P(RowsAndValues, Conversion, ::testing::ValuesIn(rows_and_values()), case_name);
-INSTANTIATE_TEST_SUITE_P(TitleLines, Conversion, ::testing::ValuesIn(title_lines()), case_name);
-INSTANTIATE_TEST_SUITE_P(ScoreIdentitiesStrandLines, Conversion, ::testing::ValuesIn(score_identities_strand_lines()),
+auto with_every_kernel(const std::vector<Case>& cases) {
+    return ::testing::Combine(::testing::ValuesIn(cases), ::testing::ValuesIn(kernel_names()));
+}
+
+INSTANTIATE_TEST_SUITE_P(RowsAndValues, Conversion, with_every_kernel(rows_and_values()), case_name);
+INSTANTIATE_TEST_SUITE_P(TitleLines, Conversion, with_every_kernel(title_lines()), case_name);
+INSTANTIATE_TEST_SUITE_P(ScoreIdentitiesStrandLines, Conversion, with_every_kernel(score_identities_strand_lines()),
                          case_name);
-
-// Tokens of `text`, tokenised where it is followed by padding, as in a report buffer.
-std::vector<std::string> tokens_of(const std::string& text, std::size_t max_tokens = 1000) {
-    std::string padded = text + std::string(text_padding, 'x');
-    std::vector<std::string_view> views(max_tokens);
-    std::size_t count = tokenise(std::string_view(padded.data(), text.size()), views.data(), max_tokens);
-    return std::vector<std::string>(views.begin(), views.begin() + static_cast<std::ptrdiff_t>(count));
-}
-
-TEST(Tokenise, SplitsAtExactlyTheTenWhitespaceBytes) {
-    std::string text = " a\tb\nc\vd\fe\rf\x1cg\x1dh\x1ei\x1fj\0k\x85l\xa0m\x1b\x0e\x08\x21 "s;
-    EXPECT_EQ(tokens_of(text), (std::vector<std::string>{"a", "b", "c", "d", "e", "f", "g", "h", "i",
-                                                         "j\0k\x85l\xa0m\x1b\x0e\x08!"s}));
-}
-
-TEST(Tokenise, StopsAtTheRequestedCount) {
-    EXPECT_EQ(tokens_of("  one two three  ", 2), (std::vector<std::string>{"one", "two"}));
-    EXPECT_EQ(tokens_of(" \t\n ", 2), std::vector<std::string>{});
-}
-
-TEST(Tokenise, MatchesAPlainSplitOnRandomText) {
-    std::mt19937 random(11);
-    const char alphabet[] = {' ', '\t', '\x1f', '\x20', '\x1b', '\0', 'a', '\xa0'};
-    for (int round = 0; round < 3000; ++round) {
-        std::string text(random() % 200, 'a');
-        int density = 1 + static_cast<int>(random() % 8);
-        for (char& c : text) c = static_cast<int>(random() % 8) < density ? alphabet[random() % 8] : 'a';
-        std::vector<std::string> expected;
-        std::string token;
-        for (char c : text) {
-            auto byte = static_cast<unsigned char>(c);
-            if ((byte >= 0x09 && byte <= 0x0D) || (byte >= 0x1C && byte <= 0x20)) {
-                if (!token.empty()) expected.push_back(token);
-                token.clear();
-            } else {
-                token += c;
-            }
-        }
-        if (!token.empty()) expected.push_back(token);
-        std::size_t max_tokens = 1 + random() % 40;
-        if (expected.size() > max_tokens) expected.resize(max_tokens);
-        ASSERT_EQ(tokens_of(text, max_tokens), expected) << ::testing::PrintToString(text);
-    }
-}
 
 }  // namespace
 }  // namespace hittab::tests

@@ -27,7 +27,7 @@ HitRecord record_of(std::string_view id1, std::string_view strand) {
 TEST(Dump, FirstCallWritesColumnNamesThenEveryCallWritesARow) {
     ScratchDir dir;
     {
-        TableWriter table(dir / "t");
+        TableWriter table = create_table(dir / "t");
         dump(record_of("ignored", "x"), table);
         dump(record_of("A", "Plus / Minus"), table);
         dump(record_of("id1", "Plus/Plus"), table);
@@ -40,7 +40,7 @@ TEST(Dump, FirstCallWritesColumnNamesThenEveryCallWritesARow) {
 TEST(Dump, RowsPendingAtAFailureStillReachTheFile) {
     ScratchDir dir;
     {
-        TableWriter table(dir / "t");
+        TableWriter table = create_table(dir / "t");
         dump(HitRecord{}, table);
         dump(record_of("A", "s"), table);
         // Leaving the scope without close_table, as a failure would.
@@ -52,7 +52,7 @@ TEST(Dump, ManyRowsAreWrittenInOrder) {
     ScratchDir dir;
     std::string expected = header;
     {
-        TableWriter table(dir / "t");
+        TableWriter table = create_table(dir / "t");
         dump(HitRecord{}, table);
         for (int i = 0; i < 20000; ++i) {
             std::string id = "seq" + std::to_string(i);
@@ -66,9 +66,9 @@ TEST(Dump, ManyRowsAreWrittenInOrder) {
 
 TEST(Dump, RowLargerThanTheBufferKeepsItsPlace) {
     ScratchDir dir;
-    std::string huge(table_buffer_size + 10, 'h');
+    std::string huge(row_buffer_size + 10, 'h');
     {
-        TableWriter table(dir / "t");
+        TableWriter table = create_table(dir / "t");
         dump(HitRecord{}, table);
         dump(record_of("before", "s"), table);
         dump(record_of(huge, "Plus/Minus"), table);
@@ -81,6 +81,50 @@ TEST(Dump, RowLargerThanTheBufferKeepsItsPlace) {
     EXPECT_TRUE(read_file(dir / "t") == expected);  // not printed: the row is huge
 }
 
+TEST(Dump, RowLargerThanTheBufferWithEmptyValues) {
+    ScratchDir dir;
+    std::string huge(row_buffer_size, 'h');
+    HitRecord record = record_of(huge, "");
+    record.length2 = std::string_view();  // views no storage at all
+    {
+        TableWriter table = create_table(dir / "t");
+        dump(HitRecord{}, table);
+        dump(record, table);
+        close_table(table);
+    }
+    EXPECT_TRUE(read_file(dir / "t") == header + huge + " B 3   e_value identities gaps \n");
+}
+
+TEST(CloseAfterFailure, SaysWhenPendingRowsCannotBeWritten) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    TableWriter table{RowOutput(FileHandle(full), "/dev/full")};
+    dump(HitRecord{}, table);
+    EXPECT_EQ(table.output_fp.close_after_failure(),
+              "the table '/dev/full' could not be completed: No space left on device");
+}
+
+TEST(CloseAfterFailure, SaysNothingWhenTheRowsReachTheFile) {
+    ScratchDir dir;
+    {
+        TableWriter table = create_table(dir / "t");
+        dump(HitRecord{}, table);
+        dump(record_of("A", "s"), table);
+        EXPECT_EQ(table.output_fp.close_after_failure(), "");
+    }
+    EXPECT_EQ(read_file(dir / "t"), header + "A B 3  length2 e_value identities gaps s\n");
+}
+
+TEST(CloseAfterFailure, AWriteFailureThatEndedTheRunIsNotNotedTwice) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    TableWriter table{RowOutput(FileHandle(full), "/dev/full")};
+    HitRecord record = record_of(std::string(row_buffer_size, 'x'), "s");
+    dump(HitRecord{}, table);
+    EXPECT_THROW(dump(record, table), Failure);
+    EXPECT_EQ(table.output_fp.close_after_failure(), "");
+}
+
 TEST(CreateTable, AnythingAlreadyAtThePathIsAPreconditionFailureAndUntouched) {
     ScratchDir dir;
     write_file(dir / "file", "keep me");
@@ -89,7 +133,7 @@ TEST(CreateTable, AnythingAlreadyAtThePathIsAPreconditionFailureAndUntouched) {
     std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
     for (const char* name : {"file", "directory", "link", "dangling"}) {
         try {
-            TableWriter table(dir / name);
+            TableWriter table = create_table(dir / name);
             ADD_FAILURE() << name << " was opened";
         } catch (const Failure& failure) {
             EXPECT_EQ(failure.kind, FailureKind::precondition) << name;
@@ -104,7 +148,7 @@ TEST(CreateTable, AnythingAlreadyAtThePathIsAPreconditionFailureAndUntouched) {
 TEST(CreateTable, MissingDirectoryIsAnInputOutputFailure) {
     ScratchDir dir;
     try {
-        TableWriter table(dir / "absent/t");
+        TableWriter table = create_table(dir / "absent/t");
         ADD_FAILURE() << "created";
     } catch (const Failure& failure) {
         EXPECT_EQ(failure.kind, FailureKind::io);
@@ -116,7 +160,7 @@ TEST(CreateTable, MissingDirectoryIsAnInputOutputFailure) {
 TEST(CloseTable, WriteFailureIsRaisedNotSwallowed) {
     std::FILE* full = std::fopen("/dev/full", "w");
     ASSERT_NE(full, nullptr);
-    TableWriter table(full, "/dev/full");
+    TableWriter table{RowOutput(FileHandle(full), "/dev/full")};
     dump(HitRecord{}, table);
     try {
         close_table(table);
@@ -130,8 +174,7 @@ TEST(CloseTable, WriteFailureIsRaisedNotSwallowed) {
 TEST(Dump, WriteFailureDuringLargeOutputIsRaised) {
     std::FILE* full = std::fopen("/dev/full", "w");
     ASSERT_NE(full, nullptr);
-    TableWriter table(full, "/dev/full");
-    std::setvbuf(full, nullptr, _IONBF, 0);
+    TableWriter table{RowOutput(FileHandle(full), "/dev/full")};
     std::string long_id(1000, 'x');
     HitRecord record = record_of(long_id, "s");
     EXPECT_THROW(

@@ -1,0 +1,61 @@
+// Row output: bytes gathered in a large buffer and handed to the stream in
+// few, large writes. Every refused write is a failure; rows still pending
+// when a failure ends the run are written on the way out, and if even that
+// is refused, the caller learns it.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "file.hpp"
+
+namespace hittab {
+
+// Rows are handed to the stream in writes of up to this size.
+inline constexpr std::size_t row_buffer_size = 256 * 1024;
+
+class RowOutput {
+public:
+    // Writes to `output_fp`, named `path` in failure reports.
+    RowOutput(FileHandle output_fp, std::string path);
+    RowOutput(RowOutput&&) = default;
+    // Leaving the scope without close() (a failure is passing): pending
+    // rows are still written, errors ignored; see close_after_failure.
+    ~RowOutput();
+
+    // Room for `size` more bytes at the end of the buffer, making it by
+    // writing what is pending; null when `size` exceeds the whole buffer.
+    // The bytes count once `commit(size)` is called.
+    char* room(std::size_t size) {
+        if (size > row_buffer_size - pending_size_) write_pending();
+        return size <= row_buffer_size ? pending_.get() + pending_size_ : nullptr;
+    }
+    void commit(std::size_t size) { pending_size_ += size; }
+
+    // `bytes` through the buffer, or straight to the stream when larger.
+    void write(std::string_view bytes);
+
+    // Writes what is pending, flushes and closes; any refusal is an I/O failure.
+    void close();
+
+    // The same, after another failure has ended the run: returns empty text
+    // when every row reached the file, else the note for the failure report.
+    // A refused write that was itself the failure is not noted twice.
+    std::string close_after_failure() noexcept;
+
+    const std::string& path() const { return path_; }
+
+private:
+    void write_pending();
+    void write_straight(const char* bytes, std::size_t size);
+
+    std::string path_;
+    FileHandle output_fp_;
+    std::unique_ptr<char[]> pending_;  // row_buffer_size bytes, of which pending_size_ are rows
+    std::size_t pending_size_ = 0;
+    bool write_failed_ = false;  // a refused write has been raised
+};
+
+}  // namespace hittab

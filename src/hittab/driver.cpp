@@ -1,0 +1,86 @@
+#include "driver.hpp"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <new>
+
+#include "failure.hpp"
+#include "hit_record.hpp"
+#include "scanner.hpp"
+
+namespace hittab {
+
+namespace {
+
+constexpr const char program[] = "hittab";
+constexpr const char usage_line[] = "usage: hittab REPORT TABLE";
+
+// True for anything the path names, links followed; false when nothing is
+// there or the entry cannot be examined.
+bool names_existing_entry(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::status(path, error));
+}
+
+// True for anything at the path itself, a dangling link included.
+bool names_any_entry(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
+void write_failure_report(const std::string& text) { std::fputs(text.c_str(), stderr); }
+
+}  // namespace
+
+void convert(ReportReader& report, TableWriter& table, const Kernel& kernel) {
+    HitRecord record;
+    std::uint64_t line_number = 1;
+    for (PaddedView lines = report.next_lines(); !lines.empty(); lines = report.next_lines()) {
+        line_number = scan_lines(lines, line_number, record, table, kernel);
+    }
+    dump(record, table);
+}
+
+void main(const std::string& blastoutputfilename, const std::string& outputfilename) {
+    if (!names_existing_entry(blastoutputfilename)) throw report_missing(blastoutputfilename);
+    if (names_any_entry(outputfilename)) throw table_exists(outputfilename);
+
+    // The table is created before the report is opened; on the way out the
+    // report is closed first, then the table.
+    TableWriter table = create_table(outputfilename);
+    try {
+        ReportReader report = open_report(blastoutputfilename);
+        convert(report, table);
+        report.close();
+    } catch (Failure& failure) {
+        // The rows before the failure still go to the table; if they cannot,
+        // the user must hear it, or a short table would pass for complete.
+        failure.unfinished_table = table.output_fp.close_after_failure();
+        throw;
+    }
+    close_table(table);
+}
+
+int run(int argc, const char* const* argv) {
+#ifdef SIGXFSZ
+    // Past a file size limit, a write should fail with EFBIG and be reported,
+    // not kill the process silently.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+    std::string report_path = argc > 1 ? argv[1] : "";
+    try {
+        if (argc != 3) throw wrong_argument_count(argc > 0 ? argc - 1 : 0, usage_line);
+        main(argv[1], argv[2]);
+        return 0;
+    } catch (const Failure& failure) {
+        write_failure_report(describe(failure, program, report_path));
+    } catch (const std::bad_alloc&) {
+        write_failure_report(describe_out_of_memory(program, report_path));
+    } catch (const std::exception& error) {
+        write_failure_report(describe_unexpected(program, error));
+    }
+    return 1;
+}
+
+}  // namespace hittab

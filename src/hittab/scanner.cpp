@@ -1,0 +1,148 @@
+#include "scanner.hpp"
+
+#include <cstring>
+#include <iterator>
+#include <string>
+
+namespace hittab {
+
+namespace {
+
+// Copies `value` into `storage` and views the copy.
+void keep(std::string_view& value, std::string& storage) {
+    if (value.data() == storage.data()) return;
+    storage.assign(value.data(), value.size());
+    value = storage;
+}
+
+// Where "length=" starts in `token` at or after `from`, or npos. Tokens are
+// short: a plain loop beats a library search here.
+std::size_t find_tag(std::string_view token, std::size_t from) {
+    static constexpr char tag[] = "length=";
+    constexpr std::size_t tag_size = sizeof tag - 1;
+    for (std::size_t at = from; at + tag_size <= token.size(); ++at) {
+        if (token[at] == 'l' && std::memcmp(token.data() + at, tag, tag_size) == 0) return at;
+    }
+    return std::string_view::npos;
+}
+
+// `token` with every "length=" in it deleted. A token that is all tags is
+// empty afterwards. A tag at the very start (as in "length=777") leaves a
+// view of the rest; tags elsewhere need the copy in `scratch`.
+std::string_view without_tags(std::string_view token, std::string& scratch) {
+    constexpr std::size_t tag_size = 7;
+    std::size_t found = find_tag(token, 0);
+    if (found == std::string_view::npos) return token;
+    std::size_t from = 0;
+    if (found == 0) {
+        from = tag_size;
+        found = find_tag(token, from);
+        if (found == std::string_view::npos) return token.substr(from);
+    }
+    scratch.clear();
+    for (; found != std::string_view::npos; found = find_tag(token, from)) {
+        scratch.append(token.data() + from, found - from);
+        from = found + tag_size;
+    }
+    scratch.append(token.data() + from, token.size() - from);
+    return scratch;
+}
+
+// A title line: ">", then exactly three values once every "length=" has
+// been deleted. The ">" counts as the first, discarded value whether or not
+// a space follows it. A tag never spans whitespace, so deleting tags token
+// by token is the same as deleting them from the whole line; a token that is
+// nothing but tags disappears.
+void read_title(PaddedView line, std::uint64_t line_number, HitRecord& record, const Kernel& kernel) {
+    std::string_view values[4];
+    std::string scratch[4];  // only used by values with a tag inside them
+    std::size_t count = 0;
+    PaddedView rest = line.substr(1);
+    for (;;) {
+        std::size_t wanted = 4 - count;
+        std::string_view tokens[4];
+        std::size_t found = kernel.tokenise(rest, tokens, wanted);
+        for (std::size_t i = 0; i < found; ++i) {
+            std::string_view value = without_tags(tokens[i], scratch[count]);
+            if (!value.empty()) values[count++] = value;
+        }
+        if (count == 4 || found < wanted) break;  // four values, or the line is used up
+        const char* after = tokens[found - 1].data() + tokens[found - 1].size();
+        rest = rest.substr(static_cast<std::size_t>(after - rest.data()));
+    }
+    if (count < 3) throw too_few_values(count + 1, line_number);
+    if (count > 3) throw too_many_values(line_number);
+    record.id1 = values[0];
+    record.id2 = values[1];
+    record.length = values[2];
+    // Values built in `scratch` die with it: keep copies.
+    if (values[0].data() == scratch[0].data()) keep(record.id1, record.kept[0]);
+    if (values[1].data() == scratch[1].data()) keep(record.id2, record.kept[1]);
+    if (values[2].data() == scratch[2].data()) keep(record.length, record.kept[2]);
+}
+
+// " Score = 1376 bits (745),  Expect = 0.0": the score, the count inside
+// "(745)," and the expect value, verbatim.
+void read_score(PaddedView line, std::uint64_t line_number, HitRecord& record, const Kernel& kernel) {
+    std::string_view items[8];
+    std::size_t count = kernel.tokenise(line, items, 8);
+    if (count < 3) throw index_out_of_range(line_number);
+    record.score = items[2];
+    if (count < 5) throw index_out_of_range(line_number);
+    std::string_view count_token = items[4];
+    // Without its first character and its last two: "(745)," gives "745".
+    record.length2 = count_token.size() > 3 ? count_token.substr(1, count_token.size() - 3) : std::string_view();
+    if (count < 8) throw index_out_of_range(line_number);
+    record.e_value = items[7];
+}
+
+// " Identities = 745/745 (100%), Gaps = 0/745 (0%)"
+void read_identities(PaddedView line, std::uint64_t line_number, HitRecord& record, const Kernel& kernel) {
+    std::string_view items[7];
+    std::size_t count = kernel.tokenise(line, items, 7);
+    if (count < 3) throw index_out_of_range(line_number);
+    record.identities = items[2];
+    if (count < 7) throw index_out_of_range(line_number);
+    record.gaps = items[6];
+}
+
+// " Strand=Plus/Plus": everything after "=" up to the line end, spaces and all.
+void read_strand(PaddedView line, HitRecord& record) {
+    std::string_view value = line.text().substr(8);
+    if (!value.empty() && value.back() == '\n') value.remove_suffix(1);
+    record.strand = value;
+}
+
+}  // namespace
+
+void scan_line(PaddedView line, std::uint64_t line_number, HitRecord& record, TableWriter& table,
+               const Kernel& kernel) {
+    if (line.starts_with(">")) {
+        dump(record, table);
+        read_title(line, line_number, record, kernel);
+    } else if (line.starts_with(" Score = ")) {
+        read_score(line, line_number, record, kernel);
+    } else if (line.starts_with(" Identities = ")) {
+        read_identities(line, line_number, record, kernel);
+    } else if (line.starts_with(" Strand=")) {
+        read_strand(line, record);
+    }
+}
+
+std::uint64_t scan_lines(PaddedView lines, std::uint64_t first_line_number, HitRecord& record, TableWriter& table,
+                         const Kernel& kernel) {
+    std::uint64_t line_number = first_line_number;
+    CandidateLine found[64];
+    while (!lines.empty()) {
+        std::size_t count = kernel.find_candidate_lines(lines, line_number, found, std::size(found));
+        for (std::size_t i = 0; i < count; ++i) scan_line(found[i].text, found[i].line_number, record, table, kernel);
+    }
+    keep_values(record);
+    return line_number;
+}
+
+void keep_values(HitRecord& record) {
+    for (std::size_t i = 0; i < columns.size(); ++i) keep(record.*columns[i].field, record.kept[i]);
+}
+
+}  // namespace hittab
