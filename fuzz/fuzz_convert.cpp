@@ -1,8 +1,8 @@
 // Converts an arbitrary byte string as a report through the real reader,
-// line search, scanner and writer, with a block size taken from the input so
-// that lines, CR LF pairs and long lines straddle block boundaries. The
-// result must equal the independent reference converter's, table bytes and
-// failure alike.
+// line search, scanner and writer, with every kernel that runs here and a
+// block size taken from the input, so that lines, CR LF pairs and long lines
+// straddle block boundaries. Each result must equal the independent
+// reference converter's, table bytes and failure alike.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,17 +10,22 @@
 #include <string_view>
 
 #include "conversion.hpp"
+#include "kernel.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     // Two bytes choose the block: 1 to 4096 bytes.
     std::size_t block_size = 1 + ((std::size_t{data[0]} << 8 | data[1]) % 4096);
     std::string_view report(reinterpret_cast<const char*>(data + 2), size - 2);
-    hittab::tests::Outcome tool = hittab::tests::convert(report, block_size);
     hittab::tests::Outcome reference = hittab::tests::convert_by_reference(report);
-    if (!(tool == reference)) {
-        std::fprintf(stderr, "tool and reference differ (block size %zu)\n", block_size);
-        std::abort();
+    for (const hittab::KernelAvailability& available : hittab::every_kernel()) {
+        if (available.kernel == nullptr) continue;
+        hittab::tests::Outcome tool = hittab::tests::convert(report, block_size, *available.kernel);
+        if (!(tool == reference)) {
+            std::fprintf(stderr, "tool and reference differ (kernel %s, block size %zu)\n", available.name,
+                         block_size);
+            std::abort();
+        }
     }
     return 0;
 }

@@ -1,62 +1,84 @@
-// The vector searches against the portable ones on arbitrary bytes: the same
+// Every vector kernel against the portable one on arbitrary bytes: the same
 // candidate lines with the same line numbers, in batches of any size, from
-// any alignment; the same whitespace bits for every window.
+// any alignment; the same tokens; the same masks for every window.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
-#include "byte_search.hpp"
+#include "kernel.hpp"
+#include "padded_text.hpp"
 
 namespace {
-
-using Finder = std::size_t (*)(const char*&, const char*, std::uint64_t&, hittab::CandidateLine*, std::size_t);
 
 struct Found {
     std::vector<hittab::CandidateLine> lines;
     std::uint64_t last_line_number = 0;
 };
 
-Found find_all(const char* begin, const char* end, Finder find, std::size_t batch) {
+Found find_all(const hittab::Kernel& kernel, hittab::PaddedView text, std::size_t batch) {
     Found found;
     std::vector<hittab::CandidateLine> lines(batch);
     std::uint64_t line_number = 1;
-    for (const char* position = begin; position != end;) {
-        std::size_t count = find(position, end, line_number, lines.data(), batch);
-        if (count == 0 && position != end) std::abort();  // no progress
+    while (!text.empty()) {
+        std::size_t count = kernel.find_candidate_lines(text, line_number, lines.data(), batch);
+        if (count == 0 && !text.empty()) std::abort();  // no progress
         found.lines.insert(found.lines.end(), lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(count));
     }
     found.last_line_number = line_number;
     return found;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1 || !hittab::avx2_available()) return 0;
-    std::size_t batch = 1 + data[0] % 8;
-    std::size_t misalignment = data[0] / 8 % 64;
-    // The text sits in a buffer with the padding the searches may read.
-    std::vector<char> buffer(hittab::text_padding + misalignment + size - 1 + hittab::text_padding, '>');
-    char* begin = buffer.data() + hittab::text_padding + misalignment;
-    std::memcpy(begin, data + 1, size - 1);
-    const char* end = begin + (size - 1);
-
-    Found portable = find_all(begin, end, hittab::find_candidate_lines_portable, batch);
-    Found vector = find_all(begin, end, hittab::find_candidate_lines_avx2, batch);
-    if (portable.last_line_number != vector.last_line_number || portable.lines.size() != vector.lines.size()) {
+void require_same_lines(const Found& expected, const Found& found) {
+    if (expected.last_line_number != found.last_line_number || expected.lines.size() != found.lines.size()) {
         std::abort();
     }
-    for (std::size_t i = 0; i < portable.lines.size(); ++i) {
-        if (portable.lines[i].text != vector.lines[i].text ||
-            portable.lines[i].text.data() != vector.lines[i].text.data() ||
-            portable.lines[i].line_number != vector.lines[i].line_number) {
+    for (std::size_t i = 0; i < expected.lines.size(); ++i) {
+        if (expected.lines[i].text.data() != found.lines[i].text.data() ||
+            expected.lines[i].text.size() != found.lines[i].text.size() ||
+            expected.lines[i].line_number != found.lines[i].line_number) {
             std::abort();
         }
     }
-    for (const char* window = begin; window < end; window += 7) {
-        if (hittab::whitespace_bits_portable(window) != hittab::whitespace_bits_avx2(window)) std::abort();
+}
+
+void require_same_tokens(const hittab::Kernel& expected, const hittab::Kernel& kernel, hittab::PaddedView text,
+                         std::size_t max_tokens) {
+    std::vector<std::string_view> want(max_tokens), got(max_tokens);
+    std::size_t want_count = expected.tokenise(text, want.data(), max_tokens);
+    std::size_t got_count = kernel.tokenise(text, got.data(), max_tokens);
+    if (want_count != got_count) std::abort();
+    for (std::size_t i = 0; i < want_count; ++i) {
+        if (want[i].data() != got[i].data() || want[i].size() != got[i].size()) std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
+    std::size_t batch = 1 + data[0] % 8;
+    std::size_t misalignment = data[0] / 8 % 64;
+    // The text sits in a padded buffer, surrounded by bytes that would look
+    // like line starts if a search let them through.
+    std::size_t text_size = size - 1;
+    hittab::PaddedBuffer buffer(misalignment + text_size + 64);
+    std::memset(buffer.data(), '>', buffer.capacity());
+    std::memcpy(buffer.data() + misalignment, data + 1, text_size);
+    hittab::PaddedView text = buffer.view(misalignment, text_size);
+
+    const hittab::Kernel& portable = *hittab::every_kernel().front().kernel;
+    Found expected = find_all(portable, text, batch);
+    for (const hittab::KernelAvailability& available : hittab::every_kernel()) {
+        if (available.kernel == nullptr || available.kernel == &portable) continue;
+        const hittab::Kernel& kernel = *available.kernel;
+        require_same_lines(expected, find_all(kernel, text, batch));
+        require_same_tokens(portable, kernel, text, 1 + data[0] % 64);
+        for (std::size_t at = 0; at < text_size; at += 7) {
+            if (!(portable.classify(text.data() + at) == kernel.classify(text.data() + at))) std::abort();
+        }
     }
     return 0;
 }
