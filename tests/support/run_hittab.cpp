@@ -32,10 +32,16 @@ Finished run_hittab(const ScratchDir& dir, const std::vector<std::string>& args,
         rlimit address_space{limits.address_space, limits.address_space};
         if (setrlimit(RLIMIT_FSIZE, &file_size) != 0 || setrlimit(RLIMIT_AS, &address_space) != 0) _exit(127);
         alarm(60);
-        std::vector<char*> argv{const_cast<char*>(HITTAB_BINARY)};
+        std::vector<char*> argv;
+#ifdef HITTAB_EMULATOR
+        // Cross built: this process is emulated and cannot exec a binary of
+        // the target directly, so the emulator runs it, as ctest runs the tests.
+        for (const char* word : {HITTAB_EMULATOR}) argv.push_back(const_cast<char*>(word));
+#endif
+        argv.push_back(const_cast<char*>(HITTAB_BINARY));
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
-        execv(HITTAB_BINARY, argv.data());
+        execvp(argv[0], argv.data());  // the emulator may be named without a directory
         _exit(127);
     }
     close(out[1]);

@@ -1,0 +1,21 @@
+# Cross build for 64-bit Arm Linux with the Debian cross toolchain
+# (g++-aarch64-linux-gnu); tests run under qemu-user (qemu-user):
+#   cmake -S . -B build-aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+
+set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
+
+# Libraries, headers and CMake packages come from the target's tree only, so
+# that host (x86-64) builds of GoogleTest or Google Benchmark are never
+# linked; programs (tools run during the build) come from the host.
+set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# ctest and gtest_discover_tests run the target's programs through this;
+# -L points the emulator at the target's dynamic loader and libraries.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu)
