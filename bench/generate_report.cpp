@@ -67,11 +67,10 @@ std::string padded(std::string text, std::size_t width) {
 }
 
 void header(Output& out) {
-    for (const char* line :
-         {"BLASTN 2.12.0+", "", "", "Reference: Zheng Zhang, Scott Schwartz, Lukas Wagner, and Webb",
-          "Miller (2000), \"A greedy algorithm for aligning DNA sequences\", J",
-          "Comput Biol 2000; 7(1-2):203-14.", "", "", "", "Database: synthetic_reads",
-          "           4,000,000 sequences; 1,200,000,000 total letters", "", "", ""}) {
+    for (const char* line : {"BLASTN 2.12.0+", "", "", "Reference: Zheng Zhang, Scott Schwartz, Lukas Wagner, and Webb",
+                             "Miller (2000), \"A greedy algorithm for aligning DNA sequences\", J",
+                             "Comput Biol 2000; 7(1-2):203-14.", "", "", "", "Database: synthetic_reads",
+                             "           4,000,000 sequences; 1,200,000,000 total letters", "", "", ""}) {
         out.line(line);
     }
 }
@@ -145,13 +144,15 @@ void query(Output& out, Random& random, unsigned number, bool spaced_titles) {
     unsigned hits = 1 + random.below(12);
     std::string titles[12];
     for (unsigned h = 0; h < hits; ++h) {
-        titles[h] = "DRR00" + std::to_string(1369 + random.below(3)) + "." + std::to_string(100000 + random.below(900000)) +
-                    " " + random_name(random) + " length=" + std::to_string(150 + random.below(500));
+        titles[h] = "DRR00" + std::to_string(1369 + random.below(3)) + "." +
+                    std::to_string(100000 + random.below(900000)) + " " + random_name(random) +
+                    " length=" + std::to_string(150 + random.below(500));
     }
     out.line(std::string(70, ' ') + "Score     E");
     out.line(padded("Sequences producing significant alignments:", 69) + "(Bits)  Value");
     out.line("");
-    for (unsigned h = 0; h < hits; ++h) out.line(padded(titles[h], 70) + std::to_string(200 + random.below(500)) + "     0.0   ");
+    for (unsigned h = 0; h < hits; ++h)
+        out.line(padded(titles[h], 70) + std::to_string(200 + random.below(500)) + "     0.0   ");
     out.line("");
     out.line("");
     for (unsigned h = 0; h < hits; ++h) {
@@ -168,10 +169,10 @@ void query(Output& out, Random& random, unsigned number, bool spaced_titles) {
 }
 
 void footer(Output& out) {
-    for (const char* line : {"  Database: synthetic_reads", "    Posted date:  Dec 8, 2026  1:43 PM",
-                             "  Number of letters in database: 1,200,000,000",
-                             "  Number of sequences in database:  4,000,000", "", "", "",
-                             "Matrix: blastn matrix 1 -2", "Gap Penalties: Existence: 0, Extension: 2.5"}) {
+    for (const char* line :
+         {"  Database: synthetic_reads", "    Posted date:  Dec 8, 2026  1:43 PM",
+          "  Number of letters in database: 1,200,000,000", "  Number of sequences in database:  4,000,000", "", "", "",
+          "Matrix: blastn matrix 1 -2", "Gap Penalties: Existence: 0, Extension: 2.5"}) {
         out.line(line);
     }
 }

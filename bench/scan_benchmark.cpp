@@ -63,7 +63,8 @@ void convert_whole_report(benchmark::State& state) {
         hittab::convert(reader, table);
         hittab::close_table(table);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(report->capacity()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(report->capacity()));
 }
 
 // One typical line of each kind, read over and over (rows go to /dev/null).

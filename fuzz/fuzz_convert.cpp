@@ -22,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (available.kernel == nullptr) continue;
         hittab::tests::Outcome tool = hittab::tests::convert(report, block_size, *available.kernel);
         if (!(tool == reference)) {
-            std::fprintf(stderr, "tool and reference differ (kernel %s, block size %zu)\n", available.name,
-                         block_size);
+            std::fprintf(stderr, "tool and reference differ (kernel %s, block size %zu)\n", available.name, block_size);
             std::abort();
         }
     }

@@ -15,8 +15,7 @@ std::string system_message(int error_number) {
 }  // namespace
 
 Failure wrong_argument_count(int given, const char* usage) {
-    return Failure(FailureKind::precondition,
-                   "expected 2 arguments, got " + std::to_string(given) + "\n" + usage);
+    return Failure(FailureKind::precondition, "expected 2 arguments, got " + std::to_string(given) + "\n" + usage);
 }
 
 Failure report_missing(const std::string& path) {

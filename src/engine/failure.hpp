@@ -17,8 +17,7 @@ enum class FailureKind {
 // Every failure travels as this exception to the entry point, which reports
 // it and ends the run with status 1.
 struct Failure : std::runtime_error {
-    Failure(FailureKind failure_kind, const std::string& message, std::uint64_t failing_line = 0,
-            int system_error = 0)
+    Failure(FailureKind failure_kind, const std::string& message, std::uint64_t failing_line = 0, int system_error = 0)
         : std::runtime_error(message), kind(failure_kind), line_number(failing_line), error_number(system_error) {}
 
     FailureKind kind;

@@ -15,8 +15,7 @@ namespace hittab {
 // the previous hit written, then loads id1, id2 and length; Score, Identities
 // and Strand lines overwrite their fields; any other line changes nothing.
 // A malformed line raises an unpacking or index failure carrying `line_number`.
-void scan_line(PaddedView line, std::uint64_t line_number, HitRecord& record, TableWriter& table,
-               const Kernel& kernel);
+void scan_line(PaddedView line, std::uint64_t line_number, HitRecord& record, TableWriter& table, const Kernel& kernel);
 
 // Scans a run of whole lines whose first line is `first_line_number`, and
 // returns the number of the line that follows the run. On return the record

@@ -148,8 +148,8 @@ TEST_P(KernelTest, LongStretchesWithoutCandidatesCountEveryLine) {
 
 TEST_P(KernelTest, TokensSplitAtExactlyTheTenWhitespaceBytes) {
     std::string text = " a\tb\nc\vd\fe\rf\x1cg\x1dh\x1ei\x1fj\0k\x85l\xa0m\x1b\x0e\x08\x21 "s;
-    EXPECT_EQ(tokens_of(kernel(), text), (std::vector<std::string>{"a", "b", "c", "d", "e", "f", "g", "h", "i",
-                                                                   "j\0k\x85l\xa0m\x1b\x0e\x08!"s}));
+    EXPECT_EQ(tokens_of(kernel(), text),
+              (std::vector<std::string>{"a", "b", "c", "d", "e", "f", "g", "h", "i", "j\0k\x85l\xa0m\x1b\x0e\x08!"s}));
 }
 
 TEST_P(KernelTest, TokeniserStopsAtTheRequestedCount) {

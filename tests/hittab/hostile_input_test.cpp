@@ -46,7 +46,8 @@ std::string binary_noise(std::size_t size) {
     std::string bytes(size, '\0');
     for (char& byte : bytes) byte = static_cast<char>(random() & 0xFF);
     // Sprinkle the line starts that matter, so that the noise reaches the scanner.
-    for (std::size_t at = 0; at + 16 < size; at += 1 + random() % 200) bytes.replace(at, 9, random() % 2 ? "\n> a b c\n" : "\n Score = ");
+    for (std::size_t at = 0; at + 16 < size; at += 1 + random() % 200)
+        bytes.replace(at, 9, random() % 2 ? "\n> a b c\n" : "\n Score = ");
     return bytes;
 }
 

@@ -68,8 +68,8 @@ std::vector<Case> rows_and_values() {
              " Strand=Plus/Plus") +
              hit("> a2 b2 length=22", " Score = 20 bits (6),  Expect = 2e-3",
                  " Identities = 6/6 (100%), Gaps = 0/6 (0%)", " Strand=Plus/Minus") +
-             hit(">a3 b3 length=33", " Score = 30 bits (7),  Expect = 3e-3", " Identities = 7/7 (100%), Gaps = 1/7 (14%)",
-                 " Strand=Plus/Plus"),
+             hit(">a3 b3 length=33", " Score = 30 bits (7),  Expect = 3e-3",
+                 " Identities = 7/7 (100%), Gaps = 1/7 (14%)", " Strand=Plus/Plus"),
          table_of(header + "a1 b1 11 10 5 1e-3 5/5 0/5 Plus/Plus\n" + "a2 b2 22 20 6 2e-3 6/6 0/6 Plus/Minus\n" +
                   "a3 b3 33 30 7 3e-3 7/7 1/7 Plus/Plus\n")},
         {"ValuesCarryOverToHitsThatLackTheirLines",
@@ -79,15 +79,13 @@ std::vector<Case> rows_and_values() {
          table_of(header + "a1 b1 11 10 5 1e-3 5/5 0/5 Plus/Minus\n" + "a2 b2 22 20 6 2e-3 5/5 0/5 Plus/Minus\n")},
         {"HitWithoutScoreShowsColumnNames", "> a b 7\n Strand=Plus/Plus\n",
          table_of(header + "a b 7 score length2 e_value identities gaps Plus/Plus\n")},
-        {"LastScoreOfAHitWins",
-         "> a b 7\n Score = 1 bits (2),  Expect = 3\n Score = 4 bits (5),  Expect = 6\n",
+        {"LastScoreOfAHitWins", "> a b 7\n Score = 1 bits (2),  Expect = 3\n Score = 4 bits (5),  Expect = 6\n",
          table_of(header + "a b 7 4 5 6 identities gaps strand\n")},
         {"HitNamedId1IsKept", "> x y 1\n> id1 id2 2\n> z w 3\n",
          table_of(header + "x y 1 score length2 e_value identities gaps strand\n" +
                   "id1 id2 2 score length2 e_value identities gaps strand\n" +
                   "z w 3 score length2 e_value identities gaps strand\n")},
-        {"LinesBeforeFirstTitleLeaveHeaderIntact",
-         score + "\n" + identities + "\n Strand=Plus/Plus\n> a b 7\n",
+        {"LinesBeforeFirstTitleLeaveHeaderIntact", score + "\n" + identities + "\n Strand=Plus/Plus\n> a b 7\n",
          table_of(header + "a b 7 1376 745 0.0 745/745 0/745 Plus/Plus\n")},
         {"OtherLinesAreIgnored",
          "Query= q\nLength=5\n Score =\n  Score = 1 bits (2),  Expect = 3\n Scores = 1 2 3 4 5 6 7 8\n"
@@ -103,14 +101,19 @@ std::vector<Case> title_lines() {
         {"TagRemovedInsideWord", "> seqlength=12 b c\n", table_of(header + "seq12 b c" + no_values)},
         {"TagRemovedInOnePass", "> a b lengthlength==7\n", table_of(header + "a b length=7" + no_values)},
         {"LoneTagVanishes", "> a b length= 9\n", table_of(header + "a b 9" + no_values)},
-        {"OtherWhitespaceSeparates", ">\ta\x1c" "b\x1f" "c\v\f \n", table_of(header + "a b c" + no_values)},
+        {"OtherWhitespaceSeparates",
+         ">\ta\x1c"
+         "b\x1f"
+         "c\v\f \n",
+         table_of(header + "a b c" + no_values)},
         {"NulAndHighBytesAreValueBytes", "> a\0b c\xa0\x85 d\xff\n"s,
          table_of(header + "a\0b c\xa0\x85 d\xff"s + no_values)},
         {"TooFewValues", "> a b\n", unpacking(header, "not enough values to unpack (expected 4, got 3)", 1)},
         {"TooFewValuesWithoutSpace", "Query= q\n>a\n",
          unpacking(header, "not enough values to unpack (expected 4, got 2)", 2)},
         {"BareMarker", ">\n", unpacking(header, "not enough values to unpack (expected 4, got 1)", 1)},
-        {"TagDoesNotCount", "> a length=  b\n", unpacking(header, "not enough values to unpack (expected 4, got 3)", 1)},
+        {"TagDoesNotCount", "> a length=  b\n",
+         unpacking(header, "not enough values to unpack (expected 4, got 3)", 1)},
         {"TooManyValues", "> a b c d\n", unpacking(header, "too many values to unpack (expected 4)", 1)},
         {"TooManyValuesWithoutSpace", ">a b c length=777 d\n",
          unpacking(header, "too many values to unpack (expected 4)", 1)},
@@ -145,8 +148,8 @@ std::vector<Case> score_identities_strand_lines() {
          table_of(header + row_start + "score length2 e_value identities gaps \n")},
         {"StrandOnLastLineWithoutLineEnd", title + " Strand=Plus/Minus",
          table_of(header + row_start + "score length2 e_value identities gaps Plus/Minus\n")},
-        {"EmptyStrandOnLastLineWithoutLineEnd", title + " Strand=",
-         table_of(header + row_start + "score length2 e_value identities gaps \n")},
+        {"EmptyStrandOnLastLineWithoutLineEnd",
+         title + " Strand=", table_of(header + row_start + "score length2 e_value identities gaps \n")},
     };
 }
 

@@ -152,8 +152,8 @@ TEST(CreateTable, MissingDirectoryIsAnInputOutputFailure) {
         ADD_FAILURE() << "created";
     } catch (const Failure& failure) {
         EXPECT_EQ(failure.kind, FailureKind::io);
-        EXPECT_EQ(std::string(failure.what()), "cannot create table '" + (dir / "absent/t") +
-                                                   "': No such file or directory");
+        EXPECT_EQ(std::string(failure.what()),
+                  "cannot create table '" + (dir / "absent/t") + "': No such file or directory");
     }
 }
 

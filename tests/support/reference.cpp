@@ -31,7 +31,9 @@ std::vector<std::string> split(const std::string& text) {
     return tokens;
 }
 
-bool begins_with(const std::string& line, const std::string& prefix) { return line.compare(0, prefix.size(), prefix) == 0; }
+bool begins_with(const std::string& line, const std::string& prefix) {
+    return line.compare(0, prefix.size(), prefix) == 0;
+}
 
 struct Stop {
     FailureKind kind;
@@ -55,7 +57,8 @@ Outcome convert_by_reference(std::string_view report) {
     }
     if (!line.empty()) lines.push_back(line);
 
-    std::vector<std::string> field = {"id1", "id2", "length", "score", "length2", "e_value", "identities", "gaps", "strand"};
+    std::vector<std::string> field = {"id1",     "id2",        "length", "score", "length2",
+                                      "e_value", "identities", "gaps",   "strand"};
     Outcome outcome;
     bool header_written = false;
     auto dump = [&] {

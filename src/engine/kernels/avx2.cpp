@@ -47,9 +47,7 @@ struct Window {
         return std::uint64_t{equal_bits32(high, byte)} << 32 | equal_bits32(low, byte);
     }
 
-    std::uint64_t whitespace() const {
-        return std::uint64_t{whitespace_bits32(high)} << 32 | whitespace_bits32(low);
-    }
+    std::uint64_t whitespace() const { return std::uint64_t{whitespace_bits32(high)} << 32 | whitespace_bits32(low); }
 
     __m256i low, high;
 };

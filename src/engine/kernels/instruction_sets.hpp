@@ -2,8 +2,7 @@
 // for their own processors, and none in a portable build.
 #pragma once
 
-#if !defined(HITTAB_PORTABLE) && (defined(__x86_64__) || defined(__i386__)) && \
-    (defined(__GNUC__) || defined(__clang__))
+#if !defined(HITTAB_PORTABLE) && (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define HITTAB_BUILD_AVX2 1
 #else
 #define HITTAB_BUILD_AVX2 0

@@ -44,7 +44,7 @@ std::vector<KernelAvailability> every_kernel() {
 }
 
 const Kernel& best_kernel() {
-    static const Kernel& chosen = [] () -> const Kernel& {
+    static const Kernel& chosen = []() -> const Kernel& {
         const Kernel* best = &portable_kernel;
         for (const KernelAvailability& available : every_kernel()) {
             if (available.kernel != nullptr) best = available.kernel;
