@@ -38,6 +38,12 @@ public:
         return PaddedView(data_ + position, count);
     }
 
+    // The part from `begin` up to `end`, two places inside this view: the
+    // kernels' unchecked cut, for their inner loops.
+    PaddedView part(const char* begin, const char* end) const {
+        return PaddedView(begin, static_cast<std::size_t>(end - begin));
+    }
+
 private:
     friend class PaddedBuffer;
     PaddedView(const char* data, std::size_t size) : data_(data), size_(size) {}
@@ -46,8 +52,9 @@ private:
     std::size_t size_ = 0;
 };
 
-// Owns `capacity` bytes of text with padding on both sides. Every byte is
-// defined (zero until written), so reads past the text see no garbage.
+// Owns `capacity` bytes of text with zeroed padding on both sides. Whoever
+// writes text into it keeps the bytes a kernel may read past the end of that
+// text defined (the reader zeroes them; copy_of fills the whole capacity).
 class PaddedBuffer {
 public:
     explicit PaddedBuffer(std::size_t capacity) { grow(capacity); }
@@ -71,17 +78,18 @@ public:
     PaddedView view(std::size_t position, std::size_t size) const { return PaddedView(data() + position, size); }
     PaddedView whole() const { return view(0, capacity_); }
 
-    // Makes room for at least `capacity` bytes, keeping the text and zeroing
-    // the new bytes.
+    // Makes room for at least `capacity` bytes, keeping the text. The new
+    // bytes are left as they are, so that memory the text never reaches is
+    // never touched; only the padding after them is zeroed.
     void grow(std::size_t capacity) {
         if (allocation_ != nullptr && capacity <= capacity_) return;
-        std::size_t old_end = allocation_ == nullptr ? 0 : text_padding + capacity_;
-        std::size_t new_end = text_padding + capacity + text_padding;
-        void* grown = std::realloc(allocation_, new_end);
+        bool fresh = allocation_ == nullptr;
+        void* grown = std::realloc(allocation_, text_padding + capacity + text_padding);
         if (grown == nullptr) throw std::bad_alloc();
         allocation_ = static_cast<char*>(grown);
         capacity_ = capacity;
-        std::memset(allocation_ + old_end, 0, new_end - old_end);
+        if (fresh) std::memset(allocation_, 0, text_padding);
+        std::memset(allocation_ + text_padding + capacity, 0, text_padding);
     }
 
 private:

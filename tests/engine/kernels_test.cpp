@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "conversion.hpp"
 #include "kernels.hpp"
 #include "padded_text.hpp"
 
@@ -15,11 +16,6 @@ namespace hittab::tests {
 namespace {
 
 using namespace std::string_literals;
-
-bool is_whitespace(char c) {
-    auto byte = static_cast<unsigned char>(c);
-    return (byte >= 0x09 && byte <= 0x0D) || (byte >= 0x1C && byte <= 0x20);
-}
 
 // `text` inside a buffer whose bytes around it would look like line starts
 // and tokens if a search ever let them through; `misalignment` shifts it.
@@ -81,21 +77,6 @@ std::vector<std::string> tokens_of(const Kernel& kernel, const std::string& text
     return std::vector<std::string>(views.begin(), views.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
-std::vector<std::string> split_by_definition(const std::string& text) {
-    std::vector<std::string> tokens;
-    std::string token;
-    for (char c : text) {
-        if (!is_whitespace(c)) {
-            token += c;
-        } else if (!token.empty()) {
-            tokens.push_back(token);
-            token.clear();
-        }
-    }
-    if (!token.empty()) tokens.push_back(token);
-    return tokens;
-}
-
 using KernelTest = EachKernel;
 
 TEST_P(KernelTest, PrimitivesMarkExactlyTheirBytesAtEveryPosition) {
@@ -110,7 +91,7 @@ TEST_P(KernelTest, PrimitivesMarkExactlyTheirBytesAtEveryPosition) {
             expected.line_feeds |= std::uint64_t{c == '\n'} << i;
             expected.spaces |= std::uint64_t{c == ' '} << i;
             expected.greater_thans |= std::uint64_t{c == '>'} << i;
-            expected.whitespace |= std::uint64_t{is_whitespace(c)} << i;
+            expected.whitespace |= std::uint64_t{is_whitespace_byte(c)} << i;
         }
         WindowMasks masks = kernel().classify(buffer.data() + at);
         EXPECT_EQ(masks.line_feeds, expected.line_feeds) << "at " << at;
@@ -165,7 +146,7 @@ TEST_P(KernelTest, TokeniserMatchesAPlainSplitOnRandomText) {
         std::string text(random() % 200, 'a');
         int density = 1 + static_cast<int>(random() % 8);
         for (char& c : text) c = static_cast<int>(random() % 8) < density ? alphabet[random() % 8] : 'a';
-        std::vector<std::string> expected = split_by_definition(text);
+        std::vector<std::string> expected = split_at_whitespace(text);
         std::size_t max_tokens = 1 + random() % 40;
         if (expected.size() > max_tokens) expected.resize(max_tokens);
         std::size_t misalignment = random() % 64;

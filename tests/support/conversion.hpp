@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "failure.hpp"
 #include "kernel.hpp"
@@ -40,6 +41,10 @@ Outcome convert_line_by_line(std::string_view report, const Kernel& kernel = bes
 // An independent, deliberately plain converter that shares no code with the
 // tool: the oracle for tests and fuzz targets.
 Outcome convert_by_reference(std::string_view report);
+
+// The ten whitespace bytes, and words split at them, by their plain definition.
+bool is_whitespace_byte(char c);
+std::vector<std::string> split_at_whitespace(const std::string& text);
 
 // A successful outcome holding `table`.
 Outcome table_of(std::string table);

@@ -8,19 +8,17 @@
 
 namespace hittab::tests {
 
-namespace {
-
-bool is_space(char c) {
+bool is_whitespace_byte(char c) {
     auto byte = static_cast<unsigned char>(c);
     return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\v' || byte == '\f' || byte == '\r' ||
            (byte >= 0x1C && byte <= 0x1F);
 }
 
-std::vector<std::string> split(const std::string& text) {
+std::vector<std::string> split_at_whitespace(const std::string& text) {
     std::vector<std::string> tokens;
     std::string token;
     for (char c : text) {
-        if (!is_space(c)) {
+        if (!is_whitespace_byte(c)) {
             token += c;
         } else if (!token.empty()) {
             tokens.push_back(token);
@@ -30,6 +28,8 @@ std::vector<std::string> split(const std::string& text) {
     if (!token.empty()) tokens.push_back(token);
     return tokens;
 }
+
+namespace {
 
 bool begins_with(const std::string& line, const std::string& prefix) {
     return line.compare(0, prefix.size(), prefix) == 0;
@@ -84,7 +84,7 @@ Outcome convert_by_reference(std::string_view report) {
                         cleaned += rest[at++];
                     }
                 }
-                std::vector<std::string> values = split(cleaned);
+                std::vector<std::string> values = split_at_whitespace(cleaned);
                 if (values.size() < 3) {
                     throw Stop{FailureKind::unpacking, "not enough values to unpack (expected 4, got " +
                                                            std::to_string(values.size() + 1) + ")"};
@@ -94,13 +94,13 @@ Outcome convert_by_reference(std::string_view report) {
                 field[1] = values[1];
                 field[2] = values[2];
             } else if (begins_with(text, " Score = ")) {
-                std::vector<std::string> items = split(text);
+                std::vector<std::string> items = split_at_whitespace(text);
                 if (items.size() < 8) throw Stop{FailureKind::index, "list index out of range"};
                 field[3] = items[2];
                 field[4] = items[4].size() > 3 ? items[4].substr(1, items[4].size() - 3) : "";
                 field[5] = items[7];
             } else if (begins_with(text, " Identities = ")) {
-                std::vector<std::string> items = split(text);
+                std::vector<std::string> items = split_at_whitespace(text);
                 if (items.size() < 7) throw Stop{FailureKind::index, "list index out of range"};
                 field[6] = items[2];
                 field[7] = items[6];

@@ -52,10 +52,8 @@ std::size_t find_candidate_lines(PaddedView& text, std::uint64_t& line_number, C
     const char* end = start + text.size();
     if (start >= end || capacity == 0) return 0;
     std::size_t count = 0;
-    auto line_between = [&](const char* begin, const char* after) {
-        return text.substr(static_cast<std::size_t>(begin - start), static_cast<std::size_t>(after - begin));
-    };
-    auto rest_from = [&](const char* from) { return text.substr(static_cast<std::size_t>(from - start)); };
+    auto line_between = [&](const char* begin, const char* after) { return text.part(begin, after); };
+    auto rest_from = [&](const char* from) { return text.part(from, end); };
 
     const char* open_line = nullptr;  // a candidate whose LF is still ahead
     std::uint64_t open_number = 0;
