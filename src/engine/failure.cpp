@@ -45,6 +45,10 @@ Failure index_out_of_range(std::uint64_t line_number) {
     return Failure(FailureKind::index, "list index out of range", line_number);
 }
 
+Failure layout_failure(const std::string& message, std::uint64_t line_number) {
+    return Failure(FailureKind::layout, message, line_number);
+}
+
 std::string table_not_completed(const std::string& path, int error_number) {
     return "the table " + quoted(path) + " could not be completed: " + system_message(error_number);
 }
@@ -56,8 +60,10 @@ std::string describe(const Failure& failure, const char* program, const std::str
         case FailureKind::unpacking: text += "unpacking failure"; break;
         case FailureKind::index: text += "index failure"; break;
         case FailureKind::io: text += "input/output failure: "; break;
+        case FailureKind::layout: text += "layout failure"; break;
     }
-    if (failure.kind == FailureKind::unpacking || failure.kind == FailureKind::index) {
+    if (failure.kind == FailureKind::unpacking || failure.kind == FailureKind::index ||
+        failure.kind == FailureKind::layout) {
         text += " at line " + std::to_string(failure.line_number) + " of " + quoted(report_path) + ": ";
     }
     text += failure.what();

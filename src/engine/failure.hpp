@@ -12,6 +12,7 @@ enum class FailureKind {
     unpacking,     // a title line without exactly three values after ">"
     index,         // a Score or Identities line that lacks a value
     io,            // the file system refused a create, read, write or close
+    layout,        // hsptab: a line that breaks the layout of a BLAST report where a value is expected
 };
 
 // Every failure travels as this exception to the entry point, which reports
@@ -38,6 +39,7 @@ Failure io_failure(const char* action, const std::string& path, int error_number
 Failure too_few_values(std::size_t count, std::uint64_t line_number);
 Failure too_many_values(std::uint64_t line_number);
 Failure index_out_of_range(std::uint64_t line_number);
+Failure layout_failure(const std::string& message, std::uint64_t line_number);
 
 // The note for a table that lost rows on the way out of a failed run.
 std::string table_not_completed(const std::string& path, int error_number);

@@ -1,0 +1,176 @@
+#include "driver.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <optional>
+
+#include "failure.hpp"
+#include "file.hpp"
+#include "layout_reader.hpp"
+#include "row_output.hpp"
+
+#ifndef HITTAB_VERSION
+#define HITTAB_VERSION "unknown"
+#endif
+
+namespace hittab::hsptab {
+
+namespace {
+
+constexpr const char program[] = "hsptab";
+constexpr const char standard_input[] = "-";
+constexpr const char standard_input_name[] = "standard input";
+constexpr const char standard_output_name[] = "standard output";
+
+constexpr const char usage[] = "usage: hsptab [-f FIELDS] [-o TABLE] [--comments] [--header] [REPORT ...]\n";
+
+constexpr const char help[] =
+    "Converts BLAST text reports (every BLAST+ program, legacy blastall, the web\n"
+    "page's text download) into BLAST's tabular output: one row per alignment.\n"
+    "\n"
+    "  REPORT       a text report; none, or -, reads standard input\n"
+    "  -f FIELDS    BLAST's tabular keywords in one argument, separated by spaces\n"
+    "               (default \"std\": qseqid sseqid pident length mismatch gapopen\n"
+    "               qstart qend sstart send evalue bitscore)\n"
+    "  -o TABLE     write TABLE, a new file, instead of standard output\n"
+    "  --comments   the comment lines of BLAST's commented table around each query\n"
+    "  --header     a first row naming the fields\n"
+    "  --help       this text\n"
+    "  --version    the version\n"
+    "\n"
+    "Known fields: qseqid qlen sseqid stitle slen pident length mismatch gapopen\n"
+    "gaps nident positive ppos qstart qend sstart send qframe sframe frames\n"
+    "sstrand evalue bitscore score qcovhsp btop qseq sseq. See man hsptab.\n";
+
+struct Options {
+    std::string fields = "std";
+    std::optional<std::string> table;
+    bool comments = false;
+    bool header = false;
+    std::vector<std::string> reports;
+};
+
+enum class Request { convert, help, version };
+
+// Reads the arguments; a usage error is raised as UsageError.
+Request parse(int argc, const char* const* argv, Options& options) {
+    bool only_reports = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        auto value = [&](const char* option) {
+            if (i + 1 >= argc) throw UsageError{std::string("option ") + option + " needs a value"};
+            return std::string(argv[++i]);
+        };
+        if (only_reports || argument == standard_input || argument.empty() || argument[0] != '-') {
+            options.reports.push_back(argument);
+        } else if (argument == "--") {
+            only_reports = true;
+        } else if (argument == "-f") {
+            options.fields = value("-f");
+        } else if (argument == "-o") {
+            options.table = value("-o");
+        } else if (argument == "--comments") {
+            options.comments = true;
+        } else if (argument == "--header") {
+            options.header = true;
+        } else if (argument == "--help" || argument == "-h") {
+            return Request::help;
+        } else if (argument == "--version") {
+            return Request::version;
+        } else {
+            throw UsageError{"unknown option '" + argument + "'"};
+        }
+    }
+    if (options.reports.empty()) options.reports.push_back(standard_input);
+    return Request::convert;
+}
+
+std::string name_of(const std::string& report) { return report == standard_input ? standard_input_name : report; }
+
+// Converts every report in order; `current` names the one being read.
+void convert_all(const Options& options, std::vector<Field> fields, std::string& current) {
+    for (const std::string& report : options.reports) {
+        std::error_code error;
+        if (report != standard_input && !std::filesystem::exists(std::filesystem::status(report, error))) {
+            throw report_missing(report);
+        }
+    }
+    if (options.table && std::filesystem::exists(std::filesystem::symlink_status(*options.table))) {
+        throw table_exists(*options.table);
+    }
+    RowOutput output = options.table ? RowOutput(create_exclusively(*options.table), *options.table)
+                                     : RowOutput(FileHandle(stdout), standard_output_name);
+    try {
+        FieldWriter writer(std::move(fields), output, options.comments, options.header);
+        for (const std::string& report : options.reports) {
+            current = name_of(report);
+            ReportReader reader =
+                report == standard_input ? ReportReader(FileHandle(stdin), current) : open_report(report);
+            convert(reader, writer);
+            reader.close();
+        }
+    } catch (Failure& failure) {
+        failure.unfinished_table = output.close_after_failure();
+        throw;
+    }
+    output.close();
+}
+
+}  // namespace
+
+void convert(ReportReader& report, FieldWriter& writer) {
+    LayoutReader layout(report.path(), writer);
+    std::uint64_t line_number = 0;
+    for (PaddedView lines = report.next_lines(); !lines.empty(); lines = report.next_lines()) {
+        std::string_view text = lines.text();
+        while (!text.empty()) {
+            std::size_t end = text.find('\n');
+            std::string_view line = text.substr(0, end);
+            layout.read_line(line, ++line_number);
+            text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        }
+    }
+    layout.finish(line_number);
+}
+
+int run(int argc, const char* const* argv) {
+#ifdef SIGXFSZ
+    std::signal(SIGXFSZ, SIG_IGN);  // past a file size limit, a write fails and is reported
+#endif
+    Options options;
+    std::vector<Field> fields;
+    try {
+        switch (parse(argc, argv, options)) {
+            case Request::help:
+                std::fputs(usage, stdout);
+                std::fputs(help, stdout);
+                return std::fflush(stdout) == 0 ? 0 : 1;
+            case Request::version: std::printf("hsptab %s\n", HITTAB_VERSION); return std::fflush(stdout) == 0 ? 0 : 1;
+            case Request::convert: break;
+        }
+        fields = parse_fields(options.fields);
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "hsptab: %s\n%s", error.message.c_str(), usage);
+        return 2;
+    }
+    std::string current;
+    try {
+        convert_all(options, std::move(fields), current);
+        return 0;
+    } catch (const Failure& failure) {
+        // A reader that stopped reading (`hsptab r.txt | head`) is no failure worth a word.
+        if (failure.kind == FailureKind::io && failure.error_number == EPIPE && !options.table) return 128 + SIGPIPE;
+        std::fputs(describe(failure, program, current).c_str(), stderr);
+    } catch (const std::bad_alloc&) {
+        std::fputs(describe_out_of_memory(program, current).c_str(), stderr);
+    } catch (const std::exception& error) {
+        std::fputs(describe_unexpected(program, error).c_str(), stderr);
+    }
+    return 1;
+}
+
+}  // namespace hittab::hsptab

@@ -1,0 +1,21 @@
+// hsptab's run driver: the command line, the inputs in order, one table.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "field_writer.hpp"
+#include "report_reader.hpp"
+
+namespace hittab::hsptab {
+
+// The one way through a conversion: every line of `report` through the
+// layout reader into `writer`. Raises a Failure at the first line that breaks
+// the layout; every row before it has been handed to the writer.
+void convert(ReportReader& report, FieldWriter& writer);
+
+// The program entry: runs hsptab with its arguments and returns the exit
+// status: 0 on success, 1 after a failed conversion, 2 after a usage error.
+int run(int argc, const char* const* argv);
+
+}  // namespace hittab::hsptab

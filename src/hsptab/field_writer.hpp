@@ -1,0 +1,85 @@
+// The field writer: the columns of BLAST's own tabular output, chosen by
+// BLAST's keywords, one row per alignment, tab-separated; with --comments
+// the comment lines of BLAST's commented table around each query's rows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hsp.hpp"
+#include "row_output.hpp"
+
+namespace hittab::hsptab {
+
+enum class Field {
+    qseqid,
+    qlen,
+    sseqid,
+    stitle,
+    slen,
+    pident,
+    length,
+    mismatch,
+    gapopen,
+    gaps,
+    nident,
+    positive,
+    ppos,
+    qstart,
+    qend,
+    sstart,
+    send,
+    qframe,
+    sframe,
+    frames,
+    sstrand,
+    evalue,
+    bitscore,
+    score,
+    qcovhsp,
+    btop,
+    qseq,
+    sseq,
+};
+
+// The fields named by `keywords`, BLAST's words separated by spaces ("std"
+// stands for the twelve standard ones). Raises a UsageError naming an
+// unknown keyword and listing the known ones.
+std::vector<Field> parse_fields(std::string_view keywords);
+
+// The keyword of `field`, as BLAST spells it.
+std::string_view keyword_of(Field field);
+
+struct UsageError {
+    std::string message;
+};
+
+class FieldWriter {
+public:
+    FieldWriter(std::vector<Field> fields, RowOutput& output, bool comments, bool header);
+
+    // Whether the rows need the aligned sequences themselves (qseq, sseq, btop).
+    bool needs_sequences() const { return needs_sequences_; }
+
+    void begin_run(const Run& run);
+    void end_run(const Run& run);
+    void begin_query(const Run& run, const Query& query);
+    void end_query(const Run& run, const Query& query);
+    void row(const Run& run, const Query& query, const Subject& subject, const Hsp& hsp);
+
+private:
+    void append_field(std::string& row, Field field, const Run& run, const Query& query, const Subject& subject,
+                      const Hsp& hsp) const;
+
+    std::vector<Field> fields_;
+    RowOutput& output_;
+    bool comments_;
+    bool needs_sequences_ = false;
+    std::string row_;         // the row being built
+    std::string query_rows_;  // with comments: the query's rows, held until their count is known
+    std::uint64_t query_hits_ = 0;
+};
+
+}  // namespace hittab::hsptab

@@ -1,0 +1,505 @@
+#include "layout_reader.hpp"
+
+#include <cctype>
+
+#include "failure.hpp"
+
+namespace hittab::hsptab {
+
+namespace {
+
+bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+std::string_view skip_spaces(std::string_view text) {
+    while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
+    return text;
+}
+
+// The leading digits of `text` as a number, removed from it; false when
+// there are none (or too many to be a coordinate).
+bool take_number(std::string_view& text, std::uint64_t& number) {
+    std::size_t digits = 0;
+    number = 0;
+    while (digits < text.size() && is_digit(text[digits]) && digits < 19) {
+        number = number * 10 + static_cast<std::uint64_t>(text[digits] - '0');
+        ++digits;
+    }
+    if (digits == 0 || (digits < text.size() && is_digit(text[digits]))) return false;
+    text.remove_prefix(digits);
+    return true;
+}
+
+// The leading word of `text` (up to whitespace), removed from it.
+std::string_view take_word(std::string_view& text) {
+    std::size_t size = 0;
+    while (size < text.size() && !is_space(text[size])) ++size;
+    std::string_view word = text.substr(0, size);
+    text.remove_prefix(size);
+    return word;
+}
+
+// "+2", "-1", "1": a frame.
+bool take_frame(std::string_view& text, int& frame) {
+    text = skip_spaces(text);
+    int sign = 1;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        sign = text.front() == '-' ? -1 : 1;
+        text.remove_prefix(1);
+    }
+    std::uint64_t number = 0;
+    if (!take_number(text, number) || number > 3) return false;
+    frame = sign * static_cast<int>(number);
+    return true;
+}
+
+// The text after `label` and the separator that follows it ('=' or ':',
+// with spaces around), or empty text when `label` is not in `line`.
+std::string_view after_label(std::string_view line, std::string_view label) {
+    std::size_t at = line.find(label);
+    if (at == std::string_view::npos) return std::string_view();
+    std::string_view rest = line.substr(at + label.size());
+    std::size_t separator = rest.find_first_of("=:");
+    if (separator == std::string_view::npos) return std::string_view();
+    return skip_spaces(rest.substr(separator + 1));
+}
+
+// "745/766" after `label`: both numbers; false when not there.
+bool take_fraction(std::string_view line, std::string_view label, std::uint64_t& part, std::uint64_t& whole) {
+    std::string_view rest = after_label(line, label);
+    if (!take_number(rest, part) || rest.empty() || rest.front() != '/') return false;
+    rest.remove_prefix(1);
+    return take_number(rest, whole);
+}
+
+// "BLASTN 2.12.0+", "BLASTP 2.0.10 [Aug-26-1999]": a program's name, a
+// space, a version. Gives the name.
+bool is_program_line(std::string_view line, std::string_view& name) {
+    std::string_view rest = line;
+    std::string_view word = take_word(rest);
+    if (rest.size() < 2 || rest[0] != ' ' || !is_digit(rest[1])) return false;
+    for (std::string_view known :
+         {"BLASTN", "BLASTP", "BLASTX", "TBLASTN", "TBLASTX", "PSIBLAST", "RPSBLAST", "RPSTBLASTN", "DELTABLAST"}) {
+        if (word == known) {
+            name = word;
+            return true;
+        }
+    }
+    return false;
+}
+
+SearchKind kind_of(std::string_view program) {
+    if (program == "BLASTN") return SearchKind::nucleotide;
+    if (program == "BLASTX" || program == "RPSTBLASTN") return SearchKind::translated_query;
+    if (program == "TBLASTN") return SearchKind::translated_subject;
+    if (program == "TBLASTX") return SearchKind::translated_both;
+    return SearchKind::protein;
+}
+
+// A line shown in a failure report: printable, and short.
+std::string shown(std::string_view line) {
+    std::string text;
+    for (char c : line.substr(0, 60)) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F) {
+            text += c;
+        } else {
+            static const char hex[] = "0123456789abcdef";
+            text += "\\x";
+            text += hex[byte >> 4];
+            text += hex[byte & 15];
+        }
+    }
+    if (line.size() > 60) text += "...";
+    return text;
+}
+
+// Joins a wrapped line to the text before it, words separated by one space.
+void append_wrapped(std::string& text, std::string_view line) {
+    line = trim(line);
+    if (line.empty()) return;
+    while (!text.empty() && is_space(text.back())) text.pop_back();
+    if (!text.empty()) text += ' ';
+    text += line;
+}
+
+std::string first_word(std::string_view text) {
+    text = skip_spaces(text);
+    return std::string(take_word(text));
+}
+
+// The frame of a translated sequence from where its alignment starts.
+int frame_from(std::uint64_t start, std::uint64_t end, std::uint64_t length) {
+    if (start <= end) return static_cast<int>((start - 1) % 3) + 1;
+    return -(static_cast<int>((length - start) % 3) + 1);
+}
+
+}  // namespace
+
+LayoutReader::LayoutReader(std::string path, FieldWriter& writer)
+    : path_(std::move(path)), writer_(writer), keep_sequences_(writer.needs_sequences()) {}
+
+void LayoutReader::fail(const std::string& message, std::uint64_t line_number) const {
+    throw layout_failure(message, line_number);
+}
+
+void LayoutReader::start_program(std::string_view program_line, std::string_view name, std::uint64_t line_number) {
+    if (place_ == Place::in_hsp) finish_hsp(line_number);
+    finish_query();
+    if (place_ != Place::before_program && place_ != Place::web_preamble) writer_.end_run(run_);
+    run_ = Run();
+    run_.program_line = std::string(trim(program_line));
+    run_.kind = kind_of(name);
+    writer_.begin_run(run_);
+    place_ = Place::in_run;
+}
+
+void LayoutReader::start_query(std::string_view definition, std::uint64_t line_number) {
+    if (place_ == Place::in_hsp) finish_hsp(line_number);
+    finish_query();
+    query_ = Query();
+    append_wrapped(query_.definition, definition);
+    query_open_ = true;
+    ++run_.queries;
+    writer_.begin_query(run_, query_);
+}
+
+void LayoutReader::finish_query() {
+    if (!query_open_) return;
+    writer_.end_query(run_, query_);
+    query_open_ = false;
+}
+
+void LayoutReader::start_subject(std::string_view title) {
+    subject_ = Subject();
+    append_wrapped(subject_.title, title);
+}
+
+void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
+    hsp_ = Hsp();
+    hsp_line_number_ = line_number;
+    awaiting_subject_line_ = false;
+    // " Score = 1184 bits (641),  Expect = 0.0", " Score =  517 bits (261), Expect = e-146",
+    // "Score:41.0 bits(44), Expect:0.33,", " Score = 180 bits (387), Expect(2) = 9e-91"
+    std::size_t bits = line.find(" bits");
+    if (bits == std::string_view::npos) fail("a Score line without a bit score", line_number);
+    std::string_view before = line.substr(0, bits);
+    std::size_t score_start = before.find_last_of(" =:");
+    hsp_.bit_score = std::string(before.substr(score_start == std::string_view::npos ? 0 : score_start + 1));
+    std::string_view rest = skip_spaces(line.substr(bits + 5));
+    std::uint64_t raw = 0;
+    if (rest.empty() || rest.front() != '(') fail("a Score line without a raw score", line_number);
+    rest.remove_prefix(1);
+    if (!take_number(rest, raw)) fail("a Score line without a raw score", line_number);
+    hsp_.raw_score = std::to_string(raw);
+    std::string_view expect = after_label(rest, "Expect");
+    std::string_view value = take_word(expect);
+    while (!value.empty() && (value.back() == ',' || value.back() == ';')) value.remove_suffix(1);
+    if (value.empty()) fail("a Score line without an Expect value", line_number);
+    hsp_.evalue = (value.front() == 'e' ? "1" : "") + std::string(value);
+    if (hsp_.bit_score.empty()) fail("a Score line without a bit score", line_number);
+    place_ = Place::in_hsp;
+}
+
+void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std::uint64_t line_number) {
+    // "Query  1    ACGT-ACGT  8", "Sbjct: 201 ACGTTACGT 209"
+    std::string_view rest = line.substr(5);
+    if (!rest.empty() && rest.front() == ':') rest.remove_prefix(1);
+    rest = skip_spaces(rest);
+    std::uint64_t from = 0, to = 0;
+    bool parsed = take_number(rest, from);
+    rest = skip_spaces(rest);
+    std::string_view residues = take_word(rest);
+    rest = skip_spaces(rest);
+    parsed = parsed && !residues.empty() && take_number(rest, to) && trim(rest).empty();
+    if (!parsed)
+        fail(std::string("an alignment line that is not \"") + (is_query ? "Query" : "Sbjct") + " START RESIDUES END\"",
+             line_number);
+    if (hsp_.length == 0) fail("an alignment before its Identities line", line_number);
+    if (is_query == awaiting_subject_line_) {
+        fail(is_query ? "a Query line where its Sbjct line should be" : "a Sbjct line without its Query line",
+             line_number);
+    }
+    if (!is_query && residues.size() != awaiting_subject_columns_) {
+        fail("a Sbjct line whose residues do not line up with its Query line", line_number);
+    }
+
+    bool first_line = hsp_.aligned == 0;
+    std::uint64_t& start = is_query ? hsp_.query_start : hsp_.subject_start;
+    std::uint64_t& end = is_query ? hsp_.query_end : hsp_.subject_end;
+    if (first_line) start = from;
+    end = to;
+    bool& in_gap = is_query ? hsp_.query_in_gap : hsp_.subject_in_gap;
+    std::uint64_t gaps = 0;
+    for (char residue : residues) {
+        bool gap = residue == '-';
+        gaps += gap;
+        if (gap && !in_gap) ++hsp_.gap_opens;
+        in_gap = gap;
+    }
+    hsp_.counted_gaps += gaps;
+    if (keep_sequences_) (is_query ? hsp_.query_sequence : hsp_.subject_sequence).append(residues);
+    if (is_query) {
+        awaiting_subject_columns_ = residues.size();
+        awaiting_subject_line_ = true;
+    } else {
+        hsp_.aligned += residues.size();
+        awaiting_subject_line_ = false;
+        if (hsp_.aligned > hsp_.length) fail("an alignment longer than its Identities line says", line_number);
+    }
+}
+
+void LayoutReader::finish_hsp(std::uint64_t line_number) {
+    place_ = Place::in_subject;
+    std::uint64_t at = line_number;
+    if (hsp_.length == 0) fail("an alignment without its Identities line", hsp_line_number_);
+    if (awaiting_subject_line_ || hsp_.aligned != hsp_.length) {
+        fail("the alignment that begins at line " + std::to_string(hsp_line_number_) + " ends after " +
+                 std::to_string(hsp_.aligned) + " of its " + std::to_string(hsp_.length) + " columns",
+             at);
+    }
+    if (hsp_.has_gaps_line && hsp_.counted_gaps != hsp_.gaps) {
+        fail("the alignment that begins at line " + std::to_string(hsp_line_number_) + " has " +
+                 std::to_string(hsp_.counted_gaps) + " gaps; its Identities line says " + std::to_string(hsp_.gaps),
+             at);
+    }
+    hsp_.gaps = hsp_.counted_gaps;
+    if (!hsp_.has_positives) hsp_.positives = hsp_.identities;
+    switch (run_.kind) {
+        case SearchKind::nucleotide:
+            hsp_.query_frame = 1;
+            hsp_.subject_frame = hsp_.subject_minus ? -1 : 1;
+            break;
+        case SearchKind::protein: hsp_.query_frame = hsp_.subject_frame = 0; break;
+        case SearchKind::translated_query:
+            if (!hsp_.has_frame_line) hsp_.query_frame = frame_from(hsp_.query_start, hsp_.query_end, query_.length);
+            hsp_.subject_frame = 0;
+            break;
+        case SearchKind::translated_subject:
+            if (!hsp_.has_frame_line) {
+                hsp_.subject_frame = frame_from(hsp_.subject_start, hsp_.subject_end, subject_.length);
+            }
+            hsp_.query_frame = 0;
+            break;
+        case SearchKind::translated_both:
+            if (!hsp_.has_frame_line) {
+                hsp_.query_frame = frame_from(hsp_.query_start, hsp_.query_end, query_.length);
+                hsp_.subject_frame = frame_from(hsp_.subject_start, hsp_.subject_end, subject_.length);
+            }
+            break;
+    }
+    writer_.row(run_, query_, subject_, hsp_);
+}
+
+void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_number) {
+    if (starts_with(line, "Query")) {
+        read_alignment_line(line, true, line_number);
+        return;
+    }
+    if (starts_with(line, "Sbjct")) {
+        read_alignment_line(line, false, line_number);
+        return;
+    }
+    std::string_view text = skip_spaces(line);
+    if (starts_with(text, "Identities")) {
+        if (!take_fraction(text, "Identities", hsp_.identities, hsp_.length) || hsp_.length == 0) {
+            fail("an Identities line without \"N/LENGTH\"", line_number);
+        }
+        if (text.find("Positives") != std::string_view::npos) {
+            std::uint64_t whole = 0;
+            if (!take_fraction(text, "Positives", hsp_.positives, whole))
+                fail("a Positives value without \"N/LENGTH\"", line_number);
+            hsp_.has_positives = true;
+        }
+        if (text.find("Gaps") != std::string_view::npos) {
+            std::uint64_t whole = 0;
+            if (!take_fraction(text, "Gaps", hsp_.gaps, whole)) fail("a Gaps value without \"N/LENGTH\"", line_number);
+            hsp_.has_gaps_line = true;
+        }
+    }
+    if (starts_with(text, "Strand") || text.find("Strand:") != std::string_view::npos) {
+        // "Strand=Plus/Minus", "Strand = Plus / Minus", "..., Strand: Plus/Minus"
+        std::string_view strands = after_label(text, "Strand");
+        std::size_t slash = strands.find('/');
+        if (slash == std::string_view::npos) fail("a Strand line without \"QUERY/SUBJECT\"", line_number);
+        std::string_view subject_strand = trim(strands.substr(slash + 1));
+        hsp_.subject_minus = starts_with(subject_strand, "Minus");
+    } else if (starts_with(text, "Frame")) {
+        // "Frame = +2", "Frame = +1/-3", "Frame = +2 / +2"
+        std::string_view frames = after_label(text, "Frame");
+        int first = 0, second = 0;
+        if (!take_frame(frames, first)) fail("a Frame line without a frame", line_number);
+        frames = skip_spaces(frames);
+        bool two = !frames.empty() && frames.front() == '/';
+        if (two) {
+            frames.remove_prefix(1);
+            if (!take_frame(frames, second)) fail("a Frame line without its second frame", line_number);
+        }
+        switch (run_.kind) {
+            case SearchKind::translated_subject: hsp_.subject_frame = two ? second : first; break;
+            case SearchKind::translated_both:
+                hsp_.query_frame = first;
+                hsp_.subject_frame = two ? second : 0;
+                break;
+            default: hsp_.query_frame = first; break;
+        }
+        hsp_.has_frame_line = true;
+    }
+}
+
+void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
+    std::string_view name;
+    if (is_program_line(line, name)) {
+        start_program(line, name, line_number);
+        return;
+    }
+    switch (place_) {
+        case Place::before_program:
+            if (trim(line).empty()) return;
+            if (starts_with(line, "RID:")) {
+                place_ = Place::web_preamble;
+                return;
+            }
+            fail("not a BLAST text report: it begins with \"" + shown(line) + "\"", line_number);
+        case Place::web_preamble:
+            if (starts_with(line, "Program:")) {
+                std::string_view program = trim(line.substr(8));
+                start_program(program, program, line_number);
+            } else if (!starts_with(line, "Job Title:") && !trim(line).empty()) {
+                fail("not a BLAST text report: a web report without its \"Program:\" line", line_number);
+            }
+            return;
+        default: break;
+    }
+
+    if (starts_with(line, "Query= ") || line == "Query=") {
+        start_query(line.substr(6), line_number);
+        place_ = Place::query_definition;
+        return;
+    }
+    if (starts_with(line, "Query #")) {
+        // "Query #1: DEFINITION Query ID: ID Length: 239"
+        std::size_t colon = line.find(": ");
+        std::size_t id_at = line.rfind(" Query ID: ");
+        std::size_t length_at = line.rfind(" Length: ");
+        if (colon == std::string_view::npos || id_at == std::string_view::npos || length_at == std::string_view::npos ||
+            length_at < id_at) {
+            fail("a \"Query #\" line without its Query ID and Length", line_number);
+        }
+        start_query(line.substr(colon + 2, id_at - colon - 2), line_number);
+        query_.id = std::string(trim(line.substr(id_at + 11, length_at - id_at - 11)));
+        std::string_view length = trim(line.substr(length_at + 9));
+        if (!take_number(length, query_.length)) fail("a query length that is not a number", line_number);
+        place_ = Place::in_query;
+        return;
+    }
+    if (starts_with(line, "Database: ") && (place_ == Place::in_run || place_ == Place::in_query)) {
+        run_.database = std::string(trim(line.substr(10)));
+        return;
+    }
+
+    switch (place_) {
+        case Place::query_definition: {
+            std::string_view text = trim(line);
+            std::uint64_t length = 0;
+            if (starts_with(text, "Length=")) {
+                text.remove_prefix(7);
+                if (!take_number(text, length)) fail("a query length that is not a number", line_number);
+            } else if (!text.empty() && text.front() == '(' &&
+                       text.find(" letters)") != std::string_view::npos) {  // legacy: "(285 letters)"
+                text.remove_prefix(1);
+                std::string_view digits = text.substr(0, text.find(' '));
+                std::string plain;
+                for (char c : digits) {
+                    if (c != ',') plain += c;
+                }
+                std::string_view number_text = plain;
+                if (!take_number(number_text, length)) fail("a query length that is not a number", line_number);
+            } else {
+                append_wrapped(query_.definition, text);
+                return;
+            }
+            query_.length = length;
+            if (query_.id.empty()) query_.id = first_word(query_.definition);
+            place_ = Place::in_query;
+            return;
+        }
+        case Place::before_program:
+        case Place::web_preamble: return;
+        default: break;
+    }
+
+    if (!line.empty() && line.front() == '>') {
+        if (place_ == Place::in_hsp) finish_hsp(line_number);
+        if (place_ == Place::web_more_titles) return;  // a further title of the same subject
+        if (place_ == Place::in_run) fail("a subject before any query", line_number);
+        start_subject(line.substr(1));
+        place_ = Place::subject_title;
+        return;
+    }
+
+    if (place_ == Place::subject_title) {
+        std::string_view text = trim(line);
+        if (starts_with(text, "Length=") || starts_with(text, "Length =")) {
+            text.remove_prefix(text[6] == '=' ? 7 : 8);
+            text = skip_spaces(text);
+            if (!take_number(text, subject_.length)) fail("a subject length that is not a number", line_number);
+            subject_.id = first_word(subject_.title);
+            place_ = Place::in_subject;
+        } else if (starts_with(text, "Sequence ID: ")) {
+            // web: "Sequence ID: WP_003221446.1 Length: 239"
+            std::size_t length_at = text.rfind(" Length: ");
+            if (length_at == std::string_view::npos) fail("a Sequence ID line without its Length", line_number);
+            subject_.id = std::string(trim(text.substr(13, length_at - 13)));
+            std::string_view length = trim(text.substr(length_at + 9));
+            if (!take_number(length, subject_.length)) fail("a subject length that is not a number", line_number);
+            place_ = Place::web_more_titles;
+        } else {
+            append_wrapped(subject_.title, text);
+        }
+        return;
+    }
+    if (place_ == Place::web_more_titles) {
+        if (starts_with(line, "Range ")) place_ = Place::in_subject;
+        return;  // further titles and IDs of sequences identical to the first
+    }
+
+    bool score_line = starts_with(line, " Score =") || starts_with(line, "Score:") || starts_with(line, " Score:");
+    if (place_ == Place::in_hsp) {
+        if (score_line || starts_with(line, "Range ")) {
+            finish_hsp(line_number);
+        } else if (starts_with(line, "Lambda") || starts_with(line, "  Database:") ||
+                   starts_with(line, "Effective search space") || starts_with(line, "Results from round")) {
+            finish_hsp(line_number);
+            return;
+        } else {
+            read_hsp_line(line, line_number);
+            return;
+        }
+    }
+    if (score_line) {
+        if (place_ != Place::in_subject) fail("a Score line outside any subject", line_number);
+        start_hsp(line, line_number);
+    }
+}
+
+void LayoutReader::finish(std::uint64_t last_line_number) {
+    if (place_ == Place::query_definition) {
+        fail("the report ends inside the definition of the query", last_line_number);
+    }
+    if (place_ == Place::subject_title) fail("the report ends inside the title of a subject", last_line_number);
+    if (place_ == Place::in_hsp) finish_hsp(last_line_number);
+    finish_query();
+    if (place_ != Place::before_program && place_ != Place::web_preamble) writer_.end_run(run_);
+}
+
+}  // namespace hittab::hsptab

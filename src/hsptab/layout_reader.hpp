@@ -1,0 +1,64 @@
+// The layout reader: follows a BLAST text report line by line, in any of the
+// layouts BLAST has written (BLAST+ of every version, legacy blastall, the
+// web page's text download), and hands each complete alignment to the field
+// writer with its query, subject and program.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "field_writer.hpp"
+#include "hsp.hpp"
+
+namespace hittab::hsptab {
+
+class LayoutReader {
+public:
+    // Reads the report named `path` (for failure reports) into `writer`.
+    LayoutReader(std::string path, FieldWriter& writer);
+
+    // One line, without its line end, numbered from 1.
+    void read_line(std::string_view line, std::uint64_t line_number);
+
+    // The end of the report: the last alignment must be complete.
+    void finish(std::uint64_t last_line_number);
+
+private:
+    enum class Place {
+        before_program,    // nothing read yet but blank lines
+        web_preamble,      // "RID:" seen, "Program:" not yet
+        in_run,            // between queries
+        query_definition,  // after "Query=", before its length
+        in_query,          // after the query's length
+        subject_title,     // after ">", before the subject's length
+        web_more_titles,   // the web layout's further titles of the same subject
+        in_subject,        // after the subject's length
+        in_hsp,            // after a Score line
+    };
+
+    void start_program(std::string_view program_line, std::string_view name, std::uint64_t line_number);
+    void start_query(std::string_view definition, std::uint64_t line_number);
+    void start_subject(std::string_view title);
+    void start_hsp(std::string_view line, std::uint64_t line_number);
+    void read_hsp_line(std::string_view line, std::uint64_t line_number);
+    void read_alignment_line(std::string_view line, bool is_query, std::uint64_t line_number);
+    void finish_hsp(std::uint64_t line_number);
+    void finish_query();
+    [[noreturn]] void fail(const std::string& message, std::uint64_t line_number) const;
+
+    std::string path_;
+    FieldWriter& writer_;
+    Place place_ = Place::before_program;
+    Run run_;
+    Query query_;
+    Subject subject_;
+    Hsp hsp_;
+    bool query_open_ = false;
+    bool keep_sequences_;
+    std::size_t awaiting_subject_columns_ = 0;  // a Query line's columns, until its Sbjct line
+    bool awaiting_subject_line_ = false;
+    std::uint64_t hsp_line_number_ = 0;  // where the alignment being read began
+};
+
+}  // namespace hittab::hsptab
