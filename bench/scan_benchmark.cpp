@@ -13,11 +13,11 @@
 #include <memory>
 #include <string>
 
-#include "driver.hpp"
+#include "hittab/driver.hpp"
 #include "kernel.hpp"
 #include "padded_text.hpp"
-#include "scanner.hpp"
-#include "table_writer.hpp"
+#include "hittab/scanner.hpp"
+#include "hittab/table_writer.hpp"
 
 namespace {
 

@@ -21,6 +21,7 @@ struct Run {
     std::string program_line;  // "BLASTN 2.12.0+", as the report writes it
     SearchKind kind = SearchKind::nucleotide;
     std::string database;  // empty when the report names none
+    bool legacy = false;   // written by blastall, before BLAST+
     std::uint64_t queries = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "layout_reader.hpp"
 
+#include <algorithm>
 #include <cctype>
 
 #include "failure.hpp"
@@ -159,6 +160,8 @@ void LayoutReader::start_program(std::string_view program_line, std::string_view
     run_ = Run();
     run_.program_line = std::string(trim(program_line));
     run_.kind = kind_of(name);
+    // BLAST+ writes "2.12.0+", the web page "Program: BLASTN"; blastall a bare version.
+    run_.legacy = run_.program_line.back() != '+' && run_.program_line.find(' ') != std::string::npos;
     writer_.begin_run(run_);
     place_ = Place::in_run;
 }
@@ -254,7 +257,6 @@ void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std
     } else {
         hsp_.aligned += residues.size();
         awaiting_subject_line_ = false;
-        if (hsp_.aligned > hsp_.length) fail("an alignment longer than its Identities line says", line_number);
     }
 }
 
@@ -262,17 +264,16 @@ void LayoutReader::finish_hsp(std::uint64_t line_number) {
     place_ = Place::in_subject;
     std::uint64_t at = line_number;
     if (hsp_.length == 0) fail("an alignment without its Identities line", hsp_line_number_);
-    if (awaiting_subject_line_ || hsp_.aligned != hsp_.length) {
+    // The Identities line's length counts every column; in some legacy
+    // reports it leaves out the gap columns.
+    std::uint64_t stated_gaps = hsp_.has_gaps_line ? hsp_.gaps : hsp_.counted_gaps;
+    bool complete = hsp_.aligned == hsp_.length || (run_.legacy && hsp_.aligned == hsp_.length + stated_gaps);
+    if (awaiting_subject_line_ || !complete) {
         fail("the alignment that begins at line " + std::to_string(hsp_line_number_) + " ends after " +
                  std::to_string(hsp_.aligned) + " of its " + std::to_string(hsp_.length) + " columns",
              at);
     }
-    if (hsp_.has_gaps_line && hsp_.counted_gaps != hsp_.gaps) {
-        fail("the alignment that begins at line " + std::to_string(hsp_line_number_) + " has " +
-                 std::to_string(hsp_.counted_gaps) + " gaps; its Identities line says " + std::to_string(hsp_.gaps),
-             at);
-    }
-    hsp_.gaps = hsp_.counted_gaps;
+    if (!hsp_.has_gaps_line) hsp_.gaps = hsp_.counted_gaps;
     if (!hsp_.has_positives) hsp_.positives = hsp_.identities;
     switch (run_.kind) {
         case SearchKind::nucleotide:
@@ -369,6 +370,11 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
                 place_ = Place::web_preamble;
                 return;
             }
+            if (starts_with(line, "Program:")) {
+                std::string_view program = trim(line.substr(8));
+                start_program(program, program, line_number);
+                return;
+            }
             fail("not a BLAST text report: it begins with \"" + shown(line) + "\"", line_number);
         case Place::web_preamble:
             if (starts_with(line, "Program:")) {
@@ -396,7 +402,13 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
             fail("a \"Query #\" line without its Query ID and Length", line_number);
         }
         start_query(line.substr(colon + 2, id_at - colon - 2), line_number);
-        query_.id = std::string(trim(line.substr(id_at + 11, length_at - id_at - 11)));
+        // The page names sequences by accession.version, as BLAST's own
+        // tables do: "gb|WXX52402.1" is WXX52402.1, "lcl|Query_78041" Query_78041.
+        std::string_view id = trim(line.substr(id_at + 11, length_at - id_at - 11));
+        std::size_t bar = id.find_last_of('|', id.size() > 1 ? id.size() - 2 : 0);
+        if (bar != std::string_view::npos && bar + 1 < id.size()) id.remove_prefix(bar + 1);
+        if (!id.empty() && id.back() == '|') id.remove_suffix(1);
+        query_.id = std::string(id);
         std::string_view length = trim(line.substr(length_at + 9));
         if (!take_number(length, query_.length)) fail("a query length that is not a number", line_number);
         place_ = Place::in_query;

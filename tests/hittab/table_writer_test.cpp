@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "scratch_dir.hpp"
-#include "table_writer.hpp"
+#include "hittab/table_writer.hpp"
 
 namespace hittab::tests {
 namespace {

@@ -1,53 +1,25 @@
 #include "conversion.hpp"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
-#include "driver.hpp"
+#include "hittab/driver.hpp"
+#include "memory_streams.hpp"
 #include "padded_text.hpp"
-#include "scanner.hpp"
-#include "table_writer.hpp"
+#include "hittab/scanner.hpp"
+#include "hittab/table_writer.hpp"
 
 namespace hittab::tests {
 
 namespace {
 
-// A table stream whose bytes can be read back after the writer closed it:
-// an unnamed temporary file, kept open through a second descriptor.
-struct MemoryTable {
-    std::FILE* stream = std::tmpfile();
-    int descriptor = stream != nullptr ? dup(fileno(stream)) : -1;
-    ~MemoryTable() {
-        if (descriptor >= 0) close(descriptor);
-    }
-    std::string text() const {
-        std::string bytes;
-        char chunk[65536];
-        off_t offset = 0;
-        for (ssize_t got; (got = pread(descriptor, chunk, sizeof chunk, offset)) > 0; offset += got) {
-            bytes.append(chunk, static_cast<std::size_t>(got));
-        }
-        return bytes;
-    }
-};
-
-// A stream that reads `text`, which must outlive it.
-FileHandle stream_holding(std::string_view text) {
-    FileHandle stream(text.empty() ? std::tmpfile() : fmemopen(const_cast<char*>(text.data()), text.size(), "r"));
-    if (stream == nullptr) throw std::runtime_error("no stream for the report");
-    return stream;
-}
-
 template <typename ScanReport>
 Outcome run_conversion(ScanReport scan_report) {
     MemoryTable memory;
-    if (memory.stream == nullptr || memory.descriptor < 0) throw std::runtime_error("no stream for the table");
     Outcome outcome;
     {
-        TableWriter table{RowOutput(FileHandle(memory.stream), "table")};
+        TableWriter table{RowOutput(memory.stream(), "table")};
         try {
             scan_report(table);
             close_table(table);
