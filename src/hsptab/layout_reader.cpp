@@ -111,7 +111,12 @@ std::string shown(std::string_view line) {
     std::string text;
     for (char c : line.substr(0, 60)) {
         auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F) {
+        if (c == '"' || c == '\\') {
+            text += '\\';
+            text += c;
+        } else if (c == '\t') {
+            text += "\\t";
+        } else if (byte >= 0x20 && byte < 0x7F) {
             text += c;
         } else {
             static const char hex[] = "0123456789abcdef";

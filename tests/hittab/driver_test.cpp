@@ -132,7 +132,9 @@ TEST(InputOutput, WriteFailurePastFileSizeLimitIsReported) {
         for (rlim_t limit : {rlim_t{0}, rlim_t{100}, rlim_t{300000}}) {
             if (std::string(report) == "small" && limit > 200) continue;
             fs::remove(dir / "t");
-            Finished run = run_hittab(dir, {report, "t"}, Limits{limit});
+            Limits limits;
+            limits.file_size = limit;
+            Finished run = run_hittab(dir, {report, "t"}, limits);
             expect_failure(run, "hittab: input/output failure: cannot write table 't': File too large\n");
             EXPECT_LE(fs::file_size(dir / "t"), limit);
         }
@@ -148,7 +150,9 @@ TEST(InputOutput, RowsThatCannotReachTheTableAfterAFailureAreReportedToo) {
         rows += "seq" + std::to_string(i) + " name 100 score length2 e_value identities gaps strand\n";
     }
     write_file(dir / "r", report + ">bad line here x y\n");
-    Finished run = run_hittab(dir, {"r", "t"}, Limits{1000});
+    Limits limits;
+    limits.file_size = 1000;
+    Finished run = run_hittab(dir, {"r", "t"}, limits);
     expect_failure(run,
                    "hittab: unpacking failure at line 201 of 'r': too many values to unpack (expected 4)\n"
                    "hittab: the table 't' could not be completed: File too large\n");

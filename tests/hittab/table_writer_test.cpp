@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "scratch_dir.hpp"
 #include "hittab/table_writer.hpp"
+#include "scratch_dir.hpp"
 
 namespace hittab::tests {
 namespace {

@@ -5,10 +5,10 @@
 #include <stdexcept>
 
 #include "hittab/driver.hpp"
-#include "memory_streams.hpp"
-#include "padded_text.hpp"
 #include "hittab/scanner.hpp"
 #include "hittab/table_writer.hpp"
+#include "memory_streams.hpp"
+#include "padded_text.hpp"
 
 namespace hittab::tests {
 

@@ -1,5 +1,7 @@
 #include "run_hittab.hpp"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,17 +11,36 @@ namespace hittab::tests {
 
 namespace {
 
-std::string read_all(int fd) {
-    std::string bytes;
-    char buffer[4096];
-    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(got));
-    close(fd);
-    return bytes;
+// Reads both pipes to their ends together, so that a child filling one of
+// them never waits on a reader busy with the other.
+void read_both(int out, int err, std::string& out_bytes, std::string& err_bytes) {
+    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    std::string* into[2] = {&out_bytes, &err_bytes};
+    int open_count = 2;
+    char buffer[65536];
+    while (open_count > 0) {
+        if (poll(fds, 2, -1) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                into[i]->append(buffer, static_cast<std::size_t>(got));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
 }
 
 }  // namespace
 
 Finished run_hittab(const ScratchDir& dir, const std::vector<std::string>& args, Limits limits) {
+    return run_program(HITTAB_BINARY, dir, args, limits);
+}
+
+Finished run_program(const char* binary, const ScratchDir& dir, const std::vector<std::string>& args, Limits limits) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("no pipe");
     pid_t child = fork();
@@ -28,6 +49,10 @@ Finished run_hittab(const ScratchDir& dir, const std::vector<std::string>& args,
         close(out[0]);
         close(err[0]);
         if (dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0) _exit(127);
+        if (!limits.input.empty()) {
+            int input = open(limits.input.c_str(), O_RDONLY);
+            if (input < 0 || dup2(input, 0) < 0) _exit(127);
+        }
         rlimit file_size{limits.file_size, limits.file_size};
         rlimit address_space{limits.address_space, limits.address_space};
         if (setrlimit(RLIMIT_FSIZE, &file_size) != 0 || setrlimit(RLIMIT_AS, &address_space) != 0) _exit(127);
@@ -38,7 +63,7 @@ Finished run_hittab(const ScratchDir& dir, const std::vector<std::string>& args,
         // the target directly, so the emulator runs it, as ctest runs the tests.
         for (const char* word : {HITTAB_EMULATOR}) argv.push_back(const_cast<char*>(word));
 #endif
-        argv.push_back(const_cast<char*>(HITTAB_BINARY));
+        argv.push_back(const_cast<char*>(binary));
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         execvp(argv[0], argv.data());  // the emulator may be named without a directory
@@ -47,8 +72,7 @@ Finished run_hittab(const ScratchDir& dir, const std::vector<std::string>& args,
     close(out[1]);
     close(err[1]);
     Finished run;
-    run.err = read_all(err[0]);
-    run.out = read_all(out[0]);
+    read_both(out[0], err[0], run.out, run.err);
     int wait_status = 0;
     waitpid(child, &wait_status, 0);
     run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);

@@ -1,4 +1,4 @@
-// Runs the built hittab binary as a user would, in a scratch directory.
+// Runs the built tools as a user would, in a scratch directory.
 #pragma once
 
 #include <sys/resource.h>
@@ -18,11 +18,16 @@ struct Finished {
 struct Limits {
     rlim_t file_size = RLIM_INFINITY;      // what it may write to files (not to the pipes)
     rlim_t address_space = RLIM_INFINITY;  // all the memory it may map
+    std::string input;                     // a file in the directory for standard input, if any
 };
 
 // Runs hittab with `args` in `dir`, its standard output and error caught in
 // pipes. A run that takes more than a minute is killed, so a hang fails a
 // test instead of stalling the suite.
 Finished run_hittab(const ScratchDir& dir, const std::vector<std::string>& args, Limits limits = {});
+
+// The same for any built program (hsptab's tests run hsptab).
+Finished run_program(const char* binary, const ScratchDir& dir, const std::vector<std::string>& args,
+                     Limits limits = {});
 
 }  // namespace hittab::tests

@@ -1,0 +1,258 @@
+// What hsptab makes of each layout of report: BLAST+, legacy blastall and
+// the web page's download; wrapped titles, several alignments per subject,
+// frames and strands; and the reports it must refuse, with the line at fault.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "hsp_conversion.hpp"
+
+namespace hittab::tests {
+namespace {
+
+using namespace std::string_literals;
+
+const std::string all_fields =
+    "qseqid qlen sseqid stitle slen pident length mismatch gapopen gaps nident positive ppos qstart qend sstart "
+    "send qframe sframe frames sstrand evalue bitscore score qcovhsp btop qseq sseq";
+
+// A BLAST+ blastn report: a wrapped title, two alignments of one subject on
+// both strands, and a query without hits.
+const std::string blastn_report =
+    "BLASTN 2.12.0+\n\n\nReference: Zheng Zhang, Scott Schwartz, Lukas Wagner, and Webb\n\n\n"
+    "Database: db\n           2 sequences; 200 total letters\n\n\n\n"
+    "Query= q1 first query\n\nLength=40\n"
+    "                                                                      Score     E\n"
+    "Sequences producing significant alignments:                          (Bits)  Value\n\n"
+    "s1 subject one                                                        30.0    1e-05\n\n\n"
+    ">s1 subject one with a title that BLAST wrapped because it is long \nenough to wrap\nLength=100\n\n"
+    " Score = 30.0 bits (32),  Expect = 1e-05\n"
+    " Identities = 18/20 (90%), Gaps = 1/20 (5%)\n"
+    " Strand=Plus/Plus\n\n"
+    "Query  1   ACGTACGTAC-TACGTACGT  19\n"
+    "           |||||||||| ||||| |||\n"
+    "Sbjct  11  ACGTACGTACGTACGTTCGT  30\n\n\n"
+    " Score = 20.0 bits (20),  Expect = 0.5\n"
+    " Identities = 10/10 (100%), Gaps = 0/10 (0%)\n"
+    " Strand=Plus/Minus\n\n"
+    "Query  5   acgtACGTAC  14\n"
+    "           ||||||||||\n"
+    "Sbjct  80  ACGTACGTAC  71\n\n\n\n"
+    "Lambda      K        H\n    1.33    0.621     1.12 \n\n"
+    "Effective search space used: 2772145\n\n\n"
+    "Query= q2 without hits\n\nLength=30\n\n\n***** No hits found *****\n\n\n\n"
+    "Lambda      K        H\n    1.33    0.621     1.12 \n\n"
+    "  Database: db\n    Posted date:  Dec 8, 2026  1:43 PM\n";
+
+const std::string blastn_rows =
+    "q1\t40\ts1\ts1 subject one with a title that BLAST wrapped because it is long enough to wrap\t100\t90.000\t20\t"
+    "1\t1\t1\t18\t18\t90.00\t1\t19\t11\t30\t1\t1\t1/1\tplus\t1e-05\t30.0\t32\t48\t10-G5AT3\t"
+    "ACGTACGTAC-TACGTACGT\tACGTACGTACGTACGTTCGT\n"
+    "q1\t40\ts1\ts1 subject one with a title that BLAST wrapped because it is long enough to wrap\t100\t100.000\t10\t"
+    "0\t0\t0\t10\t10\t100.00\t5\t14\t80\t71\t1\t-1\t1/-1\tminus\t0.5\t20.0\t20\t25\t10\tacgtACGTAC\tACGTACGTAC\n";
+
+std::string with_crlf(const std::string& text) {
+    std::string result;
+    for (char c : text) result += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return result;
+}
+
+TEST(BlastPlusLayout, EveryFieldOfEveryAlignment) {
+    HspOutcome outcome = convert_hsps(blastn_report, all_fields);
+    EXPECT_FALSE(outcome.failed) << outcome.message;
+    EXPECT_EQ(outcome.table, blastn_rows);
+}
+
+TEST(BlastPlusLayout, SameWhateverTheLineEndsAndBlocks) {
+    for (const std::string& report : {blastn_report, with_crlf(blastn_report)}) {
+        for (std::size_t block_size : {1, 7, 64, 4096}) {
+            EXPECT_EQ(convert_hsps(report, all_fields, false, block_size).table, blastn_rows) << block_size;
+        }
+    }
+}
+
+TEST(BlastPlusLayout, StandardFieldsByDefault) {
+    EXPECT_EQ(convert_hsps(blastn_report).table,
+              "q1\ts1\t90.000\t20\t1\t1\t1\t19\t11\t30\t1e-05\t30.0\n"
+              "q1\ts1\t100.000\t10\t0\t0\t5\t14\t80\t71\t0.5\t20.0\n");
+}
+
+TEST(BlastPlusLayout, CommentsNameEveryQueryAndCountItsHits) {
+    EXPECT_EQ(convert_hsps(blastn_report, "qseqid sseqid evalue", true).table,
+              "# BLASTN 2.12.0+\n# Query: q1 first query\n# Database: db\n# Fields: query id, subject id, evalue\n"
+              "# 2 hits found\nq1\ts1\t1e-05\nq1\ts1\t0.5\n"
+              "# BLASTN 2.12.0+\n# Query: q2 without hits\n# Database: db\n# 0 hits found\n"
+              "# BLAST processed 2 queries\n");
+}
+
+TEST(BlastPlusLayout, ConcatenatedRunsFollowOneAnother) {
+    HspOutcome outcome = convert_hsps(blastn_report + blastn_report, "qseqid sstart");
+    EXPECT_EQ(outcome.table, "q1\t11\nq1\t80\nq1\t11\nq1\t80\n");
+}
+
+struct Case {
+    const char* name;
+    std::string report;
+    std::string fields;
+    std::string table;
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+const std::string protein_header = "Query= p1\n\nLength=50\n\n>sp|P1|NAME protein one\nLength=60\n\n";
+
+std::vector<Case> layouts() {
+    return {
+        {"BlastpPositivesAndCompositionNote",
+         "BLASTP 2.12.0+\n\n" + protein_header +
+             " Score = 50.1 bits (118),  Expect = 1e-05, Method: Compositional matrix adjust.\n"
+             " Identities = 6/10 (60%), Positives = 8/10 (80%), Gaps = 0/10 (0%)\n\n"
+             "Query  3   MKVLAAGIVG  12\n           MK+L A  +G\nSbjct  7   MKILSAKVLG  16\n",
+         "sseqid pident positive ppos mismatch frames sstrand evalue score",
+         "sp|P1|NAME\t60.000\t8\t80.00\t4\t0/0\tN/A\t1e-05\t118\n"},
+        {"BlastxFrameLine",
+         "BLASTX 2.12.0+\n\nQuery= n1\n\nLength=300\n\n>p2 protein\nLength=90\n\n"
+         " Score = 40.0 bits (90),  Expect = 2e-04\n"
+         " Identities = 5/5 (100%), Positives = 5/5 (100%), Gaps = 0/5 (0%)\n Frame = -2\n\n"
+         "Query  200  MKVLA  186\n           MKVLA\nSbjct  1    MKVLA  5\n",
+         "qstart qend qframe sframe frames qcovhsp", "200\t186\t-2\t0\t-2/0\t5\n"},
+        {"TblastxTwoFrames",
+         "TBLASTX 2.12.0+\n\nQuery= n1\n\nLength=300\n\n>n2 genome\nLength=900\n\n"
+         " Score = 40.0 bits (90),  Expect(2) = 2e-04\n"
+         " Identities = 5/5 (100%), Positives = 5/5 (100%), Gaps = 0/5 (0%)\n Frame = +1/-3\n\n"
+         "Query  1    MKVLA  15\n           MKVLA\nSbjct  500  MKVLA  486\n",
+         "frames sstart send evalue", "1/-3\t500\t486\t2e-04\n"},
+        {"TblastnSubjectFrame",
+         "TBLASTN 2.12.0+\n\n" + protein_header +
+             " Score = 40.0 bits (90),  Expect = 3e-04\n"
+             " Identities = 5/5 (100%), Positives = 5/5 (100%), Gaps = 0/5 (0%)\n Frame = +3\n\n"
+             "Query  1    MKVLA  5\n           MKVLA\nSbjct  3    MKVLA  17\n",
+         "frames", "0/3\n"},
+        {"LegacyBlastall",
+         "BLASTN 2.0.10 [Aug-26-1999]\n\n\nQuery= gi|1|gb|G1|G1 human STS\nSTS_D11570.\n         (285 letters)\n\n"
+         "Database: data/sts\n           87,792 sequences; 31,998,854 total letters\n\n"
+         ">gi|720683|gb|G03725|G03725 human STS WI-344.\n           Length = 246\n           \n"
+         " Score = 32.2 bits (16), Expect = e-102\n Identities = 15/16 (93%)\n Strand = Plus / Minus\n\n"
+         "Query: 260 ctcaataaatgc-agt 275\n           ||||||||||||||||\nSbjct: 178 ctcaataaatgcaagt 163\n",
+         "qseqid qlen sseqid slen length gaps gapopen mismatch frames sstrand evalue",
+         "gi|1|gb|G1|G1\t285\tgi|720683|gb|G03725|G03725\t246\t16\t1\t1\t0\t1/-1\tminus\t1e-102\n"},
+        {"LegacyLengthLeavesOutGapColumns",
+         "TBLASTN 2.0.10 [Aug-26-1999]\n\nQuery= p\n         (30 letters)\n\n>s\n           Length = 230\n\n"
+         " Score = 46.9 bits (109), Expect = 1e-05\n"
+         " Identities = 5/6 (83%), Positives = 5/6 (83%), Gaps = 3/6 (50%)\n Frame = +1\n\n"
+         "Query: 1 NW---QVDT 6\n           +W   QVDT\nSbjct: 1 SWRQVQVDT 27\n",
+         "length pident gaps qstart qend frames", "6\t83.333\t3\t1\t6\t0/1\n"},
+        {"WebDownloadWithSeveralTitlesOfOneSubject",
+         "RID: 0W56KN01013\t\nJob Title:gb|WXX52402|\t\t\t\t\nProgram: BLASTP \nDatabase: nr All non-redundant\n"
+         "Query #1: sigma factor [Bacillus subtilis] Query ID: gb|WXX52402.1 Length: 239\n\n"
+         "Alignments:\n\n>MULTISPECIES: sigma factor [Bacillales]\nSequence ID: WP_003221446.1 Length: 239\n"
+         ">sigma-29 factor [Bacillus subtilis]\nSequence ID: NP_389415.2 Length: 239 \nRange 1: 1 to 5\n\n"
+         "Score:477 bits(1227), Expect:2e-169, \nMethod:Compositional matrix adjust., \n"
+         "Identities:4/5(80%), Positives:5/5(100%), Gaps:0/5(0%)\n\n"
+         "Query  1    MKKLK  5\n            MKKL+\nSbjct  1    MKKLR  5\n\n\n\n"
+         ">another [Bacillus]\nSequence ID: BAI85158.2 Length: 260 \nRange 1: 22 to 26\n\n"
+         "Score:476 bits(1225), Expect:4e-169, \n"
+         "Identities:5/5(100%), Positives:5/5(100%), Gaps:0/5(0%)\n\n"
+         "Query  1    MKKLK  5\n            MKKLK\nSbjct  22   MKKLK  26\n",
+         "qseqid qlen sseqid stitle slen nident positive sstart send evalue bitscore score",
+         "WXX52402.1\t239\tWP_003221446.1\tMULTISPECIES: sigma factor "
+         "[Bacillales]\t239\t4\t5\t1\t5\t2e-169\t477\t1227\n"
+         "WXX52402.1\t239\tBAI85158.2\tanother [Bacillus]\t260\t5\t5\t22\t26\t4e-169\t476\t1225\n"},
+        {"WebBlastnStrandOnTheIdentitiesLine",
+         "Program: BLASTN \nDatabase: Genome\n"
+         "Query #1: G26684.1 human STS Query ID: lcl|Query_78041 Length: 285\n\n"
+         ">Mus musculus chromosome 3\nSequence ID: NC_000069.6 Length: 160039680\n"
+         "Range 1: 101449144 to 101449149\n\nScore:41.0 bits(44), Expect:0.33, \n"
+         "Identities:5/6(83%),  Gaps:1/6(16%), Strand: Plus/Minus\n\n"
+         "Query  134        GAA-CC  138\n                  ||| ||\nSbjct  101449149  GAATCC  101449144\n",
+         "qseqid sseqid frames sstrand mismatch gapopen evalue", "Query_78041\tNC_000069.6\t1/-1\tminus\t0\t1\t0.33\n"},
+        {"EmptyReport", "", "std", ""},
+    };
+}
+
+class Layout : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Layout, GivesItsRows) {
+    const Case& c = GetParam();
+    HspOutcome outcome = convert_hsps(c.report, c.fields);
+    EXPECT_FALSE(outcome.failed) << outcome.message << " at line " << outcome.line_number;
+    EXPECT_EQ(outcome.table, c.table);
+    EXPECT_EQ(convert_hsps(with_crlf(c.report), c.fields, false, 5).table, c.table) << "CR LF, small blocks";
+}
+
+INSTANTIATE_TEST_SUITE_P(Reports, Layout, ::testing::ValuesIn(layouts()),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+struct Refusal {
+    const char* name;
+    std::string report;
+    std::string table;  // the rows written before the failure
+    std::string message;
+    std::uint64_t line_number;
+};
+
+void PrintTo(const Refusal& c, std::ostream* out) { *out << c.name; }
+
+std::vector<Refusal> refusals() {
+    const std::string first_rows = "q1\ts1\t90.000\t20\t1\t1\t1\t19\t11\t30\t1e-05\t30.0\n";
+    std::size_t second_alignment = blastn_report.find(" Score = 20.0");
+    std::size_t cut_inside = blastn_report.find("Sbjct  80");
+    return {
+        {"CompressedFile", "\x1f\x8b\x08\x00\x00\x00\x00\x00\n> a b c\n"s, "",
+         "not a BLAST text report: it begins with \"\\x1f\\x8b\\x08\\x00\\x00\\x00\\x00\\x00\"", 1},
+        {"XmlFile", "<?xml version=\"1.0\"?>\n<BlastOutput>\n", "",
+         "not a BLAST text report: it begins with \"<?xml version=\\\"1.0\\\"?>\"", 1},
+        {"TabularFile", "\n\nq1\ts1\t100.000\t20\n", "",
+         "not a BLAST text report: it begins with \"q1\\ts1\\t100.000\\t20\"", 3},
+        {"TruncatedInsideAnAlignment", blastn_report.substr(0, cut_inside), first_rows,
+         "the alignment that begins at line 34 ends after 0 of its 10 columns", 39},
+        {"TruncatedBeforeItsSbjctLine", blastn_report.substr(0, cut_inside - 22), first_rows,
+         "the alignment that begins at line 34 ends after 0 of its 10 columns", 38},
+        {"TruncatedInsideAnAlignmentLine", blastn_report.substr(0, cut_inside - 30), first_rows,
+         "an alignment line that is not \"Query START RESIDUES END\"", 38},
+        {"TruncatedAfterAFullLineOfALongerAlignment",
+         blastn_report.substr(0, second_alignment) +
+             " Score = 20.0 bits (20),  Expect = 0.5\n Identities = 10/12 (83%), Gaps = 0/12 (0%)\n\n"
+             "Query  5   ACGTACGTAC  14\n           ||||||||||\nSbjct  80  ACGTACGTAC  71\n",
+         first_rows, "the alignment that begins at line 34 ends after 10 of its 12 columns", 39},
+        {"ScoreLineWithoutBits", blastn_report.substr(0, second_alignment) + " Score = 20.0 points\n", first_rows,
+         "a Score line without a bit score", 34},
+        {"ScoreLineWithoutExpect", blastn_report.substr(0, second_alignment) + " Score = 20.0 bits (20)\n", first_rows,
+         "a Score line without an Expect value", 34},
+        {"IdentitiesWithoutFraction",
+         blastn_report.substr(0, second_alignment) + " Score = 20.0 bits (20),  Expect = 0.5\n Identities = all\n",
+         first_rows, "an Identities line without \"N/LENGTH\"", 35},
+        {"AlignmentLineWithoutEnd",
+         blastn_report.substr(0, second_alignment) +
+             " Score = 20.0 bits (20),  Expect = 0.5\n Identities = 10/10 (100%)\n\nQuery  5   ACGTACGTAC\n",
+         first_rows, "an alignment line that is not \"Query START RESIDUES END\"", 37},
+        {"SbjctLineOutOfStep",
+         blastn_report.substr(0, second_alignment) +
+             " Score = 20.0 bits (20),  Expect = 0.5\n Identities = 10/10 (100%)\n\n"
+             "Query  5   ACGTACGTAC  14\nSbjct  80  ACGTACGTA  72\n",
+         first_rows, "a Sbjct line whose residues do not line up with its Query line", 38},
+        {"AlignmentBeforeItsIdentities",
+         blastn_report.substr(0, second_alignment) + " Score = 20.0 bits (20),  Expect = 0.5\n\nQuery  5   ACG  7\n",
+         first_rows, "an alignment before its Identities line", 36},
+        {"EndsInsideTheQueryDefinition", "BLASTN 2.12.0+\n\nQuery= q1 first", "",
+         "the report ends inside the definition of the query", 3},
+    };
+}
+
+class Refused : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(Refused, KeepsEarlierRowsAndNamesTheLine) {
+    const Refusal& c = GetParam();
+    HspOutcome outcome = convert_hsps(c.report, "std");
+    EXPECT_TRUE(outcome.failed);
+    EXPECT_EQ(outcome.table, c.table);
+    EXPECT_EQ(outcome.message, c.message);
+    EXPECT_EQ(outcome.line_number, c.line_number);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reports, Refused, ::testing::ValuesIn(refusals()),
+                         [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace hittab::tests
