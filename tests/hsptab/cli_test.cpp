@@ -1,0 +1,172 @@
+// hsptab end to end: the command line, standard input and output, the
+// table it never overwrites, and failures that name the report and line.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "run_hittab.hpp"
+#include "scratch_dir.hpp"
+
+namespace hittab::tests {
+namespace {
+
+namespace fs = std::filesystem;
+
+Finished run_hsptab(const ScratchDir& dir, const std::vector<std::string>& args, Limits limits = {}) {
+    return run_program(HSPTAB_BINARY, dir, args, limits);
+}
+
+std::string report_with(const std::string& query, int alignments) {
+    std::string text =
+        "BLASTN 2.12.0+\n\nDatabase: db\n\nQuery= " + query + "\n\nLength=20\n\n>s1 subject\nLength=30\n\n";
+    for (int i = 0; i < alignments; ++i) {
+        text +=
+            " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 10/10 (100%), Gaps = 0/10 (0%)\n"
+            " Strand=Plus/Plus\n\nQuery  1   ACGTACGTAC  10\n           ||||||||||\nSbjct  11  ACGTACGTAC  20\n\n";
+    }
+    return text + "Lambda      K        H\n";
+}
+
+std::string row_of(const std::string& query) { return query + "\ts1\t100.000\t10\t0\t0\t1\t10\t11\t20\t1e-05\t30.0\n"; }
+
+const std::string usage = "usage: hsptab [-f FIELDS] [-o TABLE] [--comments] [--header] [REPORT ...]\n";
+
+TEST(HsptabCommandLine, HelpAndVersionGoToStandardOutput) {
+    ScratchDir dir;
+    Finished help = run_hsptab(dir, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.substr(0, usage.size()), usage);
+    EXPECT_NE(help.out.find("qcovhsp"), std::string::npos);
+    EXPECT_EQ(help.err, "");
+    Finished version = run_hsptab(dir, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.substr(0, 7), "hsptab ");
+    EXPECT_EQ(version.err, "");
+}
+
+TEST(HsptabCommandLine, UsageErrorsExitWithStatusTwoAndTheUsage) {
+    ScratchDir dir;
+    write_file(dir / "r", report_with("q", 1));
+    struct Case {
+        std::vector<std::string> args;
+        std::string first_line;
+    };
+    const Case cases[] = {
+        {{"--nope", "r"}, "hsptab: unknown option '--nope'\n"},
+        {{"-f"}, "hsptab: option -f needs a value\n"},
+        {{"r", "-o"}, "hsptab: option -o needs a value\n"},
+        {{"-f", "", "r"}, "hsptab: no fields given\n"},
+    };
+    for (const Case& c : cases) {
+        Finished run = run_hsptab(dir, c.args);
+        EXPECT_EQ(run.status, 2) << c.first_line;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, c.first_line + usage);
+    }
+    Finished unknown = run_hsptab(dir, {"-f", "qseqid pidnet", "r"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err.substr(0, 62), "hsptab: unknown field 'pidnet'; the known fields are std qseqi");
+    EXPECT_NE(unknown.err.find(" sseq\n"), std::string::npos);
+    EXPECT_EQ(unknown.out, "");
+}
+
+TEST(HsptabInput, StandardInputWhenNoReportOrADash) {
+    ScratchDir dir;
+    write_file(dir / "r", report_with("q", 1));
+    Limits from_file;
+    from_file.input = "r";
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"-"}, {"--header", "-"}}) {
+        Finished run = run_hsptab(dir, args, from_file);
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::string header = args.size() == 2 ? "qseqid\tsseqid\tpident\tlength\tmismatch\tgapopen\tqstart\tqend\t"
+                                                "sstart\tsend\tevalue\tbitscore\n"
+                                              : "";
+        EXPECT_EQ(run.out, header + row_of("q"));
+    }
+}
+
+TEST(HsptabInput, ReportsInTheOrderGivenIntoOneTable) {
+    ScratchDir dir;
+    write_file(dir / "a", report_with("qa", 2));
+    write_file(dir / "b", report_with("qb", 1));
+    write_file(dir / "empty", "");
+    Finished run = run_hsptab(dir, {"b", "empty", "a"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, row_of("qb") + row_of("qa") + row_of("qa"));
+}
+
+TEST(HsptabInput, MissingReportStopsBeforeAnythingIsWritten) {
+    ScratchDir dir;
+    write_file(dir / "a", report_with("qa", 1));
+    Finished run = run_hsptab(dir, {"a", "absent", "-o", "t"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "hsptab: precondition failed: the report 'absent' does not exist\n");
+    EXPECT_FALSE(fs::exists(dir / "t"));
+}
+
+TEST(HsptabOutput, TableIsCreatedNeverOverwritten) {
+    ScratchDir dir;
+    write_file(dir / "r", report_with("q", 1));
+    Finished created = run_hsptab(dir, {"-o", "t", "r"});
+    EXPECT_EQ(created.status, 0) << created.err;
+    EXPECT_EQ(created.out, "");
+    EXPECT_EQ(read_file(dir / "t"), row_of("q"));
+
+    write_file(dir / "old", "keep me\n");
+    fs::create_symlink("nowhere", dir / "dangling");
+    for (const char* taken : {"old", "dangling", "r"}) {
+        Finished run = run_hsptab(dir, {"r", "-o", taken});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, std::string("hsptab: precondition failed: the table '") + taken +
+                               "' already exists; it is left untouched\n");
+    }
+    EXPECT_EQ(read_file(dir / "old"), "keep me\n");
+    EXPECT_FALSE(fs::exists(dir / "nowhere"));
+    EXPECT_EQ(read_file(dir / "r"), report_with("q", 1));
+}
+
+TEST(HsptabOutput, WriteFailureIsReported) {
+    ScratchDir dir;
+    write_file(dir / "r", report_with("q", 2000));
+    Limits limits;
+    limits.file_size = 1000;
+    Finished run = run_hsptab(dir, {"r", "-o", "t"}, limits);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "hsptab: input/output failure: cannot write table 't': File too large\n");
+}
+
+TEST(HsptabOutput, AReaderThatStopsEarlyIsNoFailure) {
+    ScratchDir dir;
+    write_file(dir / "r", report_with("q", 200000));
+    Finished run = run_program("/bin/sh", dir, {"-c", std::string(HSPTAB_BINARY) + " r | head -n 1"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, row_of("q"));
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(HsptabFailures, NameTheReportAndTheLineAndKeepEarlierRows) {
+    ScratchDir dir;
+    std::string whole = report_with("q", 2);
+    write_file(dir / "cut", whole.substr(0, whole.rfind("Sbjct")));
+    write_file(dir / "gz", std::string("\x1f\x8b\x08\x00", 4) + "binary");
+    write_file(dir / "good", report_with("g", 1));
+
+    Finished cut = run_hsptab(dir, {"good", "cut"});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(cut.out, row_of("g") + row_of("q"));
+    EXPECT_EQ(cut.err,
+              "hsptab: layout failure at line 25 of 'cut': the alignment that begins at line 20 ends after 0 of "
+              "its 10 columns\n");
+
+    Finished gz = run_hsptab(dir, {"gz"});
+    EXPECT_EQ(gz.status, 1);
+    EXPECT_EQ(gz.out, "");
+    EXPECT_EQ(gz.err,
+              "hsptab: layout failure at line 1 of 'gz': not a BLAST text report: it begins with "
+              "\"\\x1f\\x8b\\x08\\x00binary\"\n");
+}
+
+}  // namespace
+}  // namespace hittab::tests
