@@ -1,0 +1,33 @@
+// hsptab's reader, layout reader and field writer on arbitrary bytes, with
+// every field (the aligned sequences and BTOP included) and a block size
+// taken from the input: whatever the bytes, the conversion ends in rows or
+// in a layout failure at a line of the input, never in a crash, a hang or a
+// read out of bounds (the fuzz build runs under the sanitizers).
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "hsp_conversion.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return 0;
+    std::size_t block_size = 1 + ((std::size_t{data[0]} << 8 | data[1]) % 4096);
+    std::string_view report(reinterpret_cast<const char*>(data + 2), size - 2);
+    bool comments = data[1] & 1;
+    hittab::tests::HspOutcome outcome = hittab::tests::convert_hsps(
+        report,
+        "qseqid qlen sseqid stitle slen pident length mismatch gapopen gaps nident positive ppos qstart qend "
+        "sstart send qframe sframe frames sstrand evalue bitscore score qcovhsp btop qseq sseq",
+        comments, block_size);
+    std::size_t lines = 1;
+    for (char c : report) lines += c == '\n' || c == '\r';
+    if (outcome.failed && (outcome.line_number == 0 || outcome.line_number > lines)) {
+        std::fprintf(stderr, "failure at line %llu of a report of %zu lines: %s\n",
+                     static_cast<unsigned long long>(outcome.line_number), lines, outcome.message.c_str());
+        std::abort();
+    }
+    return 0;
+}
