@@ -1,7 +1,6 @@
 #include "field_writer.hpp"
 
 #include <array>
-#include <cctype>
 #include <cstdio>
 
 namespace hittab::hsptab {
@@ -63,16 +62,12 @@ void append_percentage(std::string& text, std::uint64_t part, std::uint64_t whol
     text += buffer;
 }
 
-bool same_residue(char a, char b) {
-    return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
-}
-
 // BLAST's trace-back operations: runs of identical columns as their count,
 // every other column as its query and subject letters.
 void append_btop(std::string& text, const std::string& query, const std::string& subject) {
     std::uint64_t identical = 0;
     for (std::size_t i = 0; i < query.size() && i < subject.size(); ++i) {
-        if (query[i] != '-' && subject[i] != '-' && same_residue(query[i], subject[i])) {
+        if (query[i] != '-' && query[i] == subject[i]) {
             ++identical;
             continue;
         }

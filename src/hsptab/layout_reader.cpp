@@ -255,7 +255,11 @@ void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std
         in_gap = gap;
     }
     hsp_.counted_gaps += gaps;
-    if (keep_sequences_) (is_query ? hsp_.query_sequence : hsp_.subject_sequence).append(residues);
+    if (keep_sequences_) {
+        // Masked letters are lower case in the report, upper case in BLAST's table.
+        std::string& sequence = is_query ? hsp_.query_sequence : hsp_.subject_sequence;
+        for (char residue : residues) sequence += static_cast<char>(std::toupper(static_cast<unsigned char>(residue)));
+    }
     if (is_query) {
         awaiting_subject_columns_ = residues.size();
         awaiting_subject_line_ = true;

@@ -50,7 +50,7 @@ const std::string blastn_rows =
     "1\t1\t1\t18\t18\t90.00\t1\t19\t11\t30\t1\t1\t1/1\tplus\t1e-05\t30.0\t32\t48\t10-G5AT3\t"
     "ACGTACGTAC-TACGTACGT\tACGTACGTACGTACGTTCGT\n"
     "q1\t40\ts1\ts1 subject one with a title that BLAST wrapped because it is long enough to wrap\t100\t100.000\t10\t"
-    "0\t0\t0\t10\t10\t100.00\t5\t14\t80\t71\t1\t-1\t1/-1\tminus\t0.5\t20.0\t20\t25\t10\tacgtACGTAC\tACGTACGTAC\n";
+    "0\t0\t0\t10\t10\t100.00\t5\t14\t80\t71\t1\t-1\t1/-1\tminus\t0.5\t20.0\t20\t25\t10\tACGTACGTAC\tACGTACGTAC\n";
 
 std::string with_crlf(const std::string& text) {
     std::string result;
