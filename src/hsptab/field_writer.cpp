@@ -1,6 +1,7 @@
 #include "field_writer.hpp"
 
 #include <array>
+#include <charconv>
 #include <cstdio>
 
 namespace hittab::hsptab {
@@ -50,17 +51,50 @@ constexpr std::array<Field, 12> standard_fields = {Field::qseqid,   Field::sseqi
 
 const FieldName& name_of(Field field) { return field_names[static_cast<std::size_t>(field)]; }
 
-void append_number(std::string& text, std::uint64_t number) { text += std::to_string(number); }
-
-void append_signed(std::string& text, int number) { text += std::to_string(number); }
-
-// `part` of `whole` as a percentage with `decimals` decimals, rounded as printf rounds.
-void append_percentage(std::string& text, std::uint64_t part, std::uint64_t whole, int decimals) {
-    char buffer[32];
-    double value = whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole);
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    text += buffer;
+void append_number(std::string& text, std::uint64_t number) {
+    char digits[24];
+    char* end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    text.append(digits, static_cast<std::size_t>(end - digits));
 }
+
+void append_signed(std::string& text, int number) {
+    char digits[16];
+    char* end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    text.append(digits, static_cast<std::size_t>(end - digits));
+}
+
+}  // namespace
+
+// Whole numbers do it faster than printf; only an exact tie, where the
+// double's own rounding decides, goes to printf.
+void append_percentage(std::string& text, std::uint64_t part, std::uint64_t whole, int decimals) {
+    std::uint64_t scale = decimals == 3 ? 1000 : 100;
+    if (whole == 0 || part > whole || whole > (std::uint64_t{1} << 40)) {
+        char buffer[64];
+        double value = whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole);
+        std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+        text += buffer;
+        return;
+    }
+    std::uint64_t numerator = 100 * scale * part;
+    std::uint64_t scaled = numerator / whole, remainder = numerator % whole;
+    if (2 * remainder == whole) {
+        char buffer[64];
+        std::snprintf(buffer, sizeof buffer, "%.*f", decimals,
+                      100.0 * static_cast<double>(part) / static_cast<double>(whole));
+        text += buffer;
+        return;
+    }
+    if (2 * remainder > whole) ++scaled;
+    append_number(text, scaled / scale);
+    text += '.';
+    std::uint64_t fraction = scaled % scale;
+    if (decimals == 3 && fraction < 100) text += '0';
+    if (fraction < 10) text += '0';
+    append_number(text, fraction);
+}
+
+namespace {
 
 // BLAST's trace-back operations: runs of identical columns as their count,
 // every other column as its query and subject letters.

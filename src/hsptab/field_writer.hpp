@@ -52,6 +52,11 @@ std::vector<Field> parse_fields(std::string_view keywords);
 // The keyword of `field`, as BLAST spells it.
 std::string_view keyword_of(Field field);
 
+// Appends `part` of `whole` as a percentage with `decimals` (2 or 3)
+// decimals, exactly as printf("%.*f") writes the double 100.0 * part / whole,
+// as BLAST writes pident and ppos.
+void append_percentage(std::string& text, std::uint64_t part, std::uint64_t whole, int decimals);
+
 struct UsageError {
     std::string message;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "failure.hpp"
 
@@ -9,7 +10,16 @@ namespace hittab::hsptab {
 
 namespace {
 
-bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+// Whether `text` begins with the literal `prefix`; compared inline, as most
+// lines are tested against a few prefixes.
+template <std::size_t size>
+bool starts_with(std::string_view text, const char (&prefix)[size]) {
+    if (text.size() < size - 1) return false;
+    for (std::size_t i = 0; i + 1 < size; ++i) {
+        if (text[i] != prefix[i]) return false;
+    }
+    return true;
+}
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -82,20 +92,24 @@ bool take_fraction(std::string_view line, std::string_view label, std::uint64_t&
     return take_number(rest, whole);
 }
 
+bool is_known_program(std::string_view word) {
+    for (std::string_view known :
+         {"BLASTN", "BLASTP", "BLASTX", "TBLASTN", "TBLASTX", "PSIBLAST", "RPSBLAST", "RPSTBLASTN", "DELTABLAST"}) {
+        if (word == known) return true;
+    }
+    return false;
+}
+
 // "BLASTN 2.12.0+", "BLASTP 2.0.10 [Aug-26-1999]": a program's name, a
 // space, a version. Gives the name.
 bool is_program_line(std::string_view line, std::string_view& name) {
-    std::string_view rest = line;
+    if (line.empty() || std::strchr("BTPRD", line[0]) == nullptr) return false;
+    std::string_view rest = line.substr(0, 12);
     std::string_view word = take_word(rest);
     if (rest.size() < 2 || rest[0] != ' ' || !is_digit(rest[1])) return false;
-    for (std::string_view known :
-         {"BLASTN", "BLASTP", "BLASTX", "TBLASTN", "TBLASTX", "PSIBLAST", "RPSBLAST", "RPSTBLASTN", "DELTABLAST"}) {
-        if (word == known) {
-            name = word;
-            return true;
-        }
-    }
-    return false;
+    if (!is_known_program(word)) return false;
+    name = word;
+    return true;
 }
 
 SearchKind kind_of(std::string_view program) {
@@ -219,19 +233,31 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
 }
 
 void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std::uint64_t line_number) {
-    // "Query  1    ACGT-ACGT  8", "Sbjct: 201 ACGTTACGT 209"
-    std::string_view rest = line.substr(5);
-    if (!rest.empty() && rest.front() == ':') rest.remove_prefix(1);
-    rest = skip_spaces(rest);
+    // "Query  1    ACGT-ACGT  8", "Sbjct: 201 ACGTTACGT 209". Nearly every line
+    // of a report is one of these: read once, the residues with memchr.
+    const char* p = line.data() + 5;
+    const char* end = line.data() + line.size();
+    if (p != end && *p == ':') ++p;
+    while (p != end && *p == ' ') ++p;
     std::uint64_t from = 0, to = 0;
-    bool parsed = take_number(rest, from);
-    rest = skip_spaces(rest);
-    std::string_view residues = take_word(rest);
-    rest = skip_spaces(rest);
-    parsed = parsed && !residues.empty() && take_number(rest, to) && trim(rest).empty();
-    if (!parsed)
+    const char* digits = p;
+    while (p != end && is_digit(*p)) from = from * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    bool parsed = p != digits && p - digits < 19;
+    while (p != end && *p == ' ') ++p;
+    const char* residues_begin = p;
+    const char* space = static_cast<const char*>(std::memchr(p, ' ', static_cast<std::size_t>(end - p)));
+    const char* residues_end = space != nullptr ? space : end;
+    p = residues_end;
+    while (p != end && *p == ' ') ++p;
+    digits = p;
+    while (p != end && is_digit(*p)) to = to * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    parsed = parsed && residues_end != residues_begin && p != digits && p - digits < 19;
+    while (p != end && is_space(*p)) ++p;
+    if (!parsed || p != end) {
         fail(std::string("an alignment line that is not \"") + (is_query ? "Query" : "Sbjct") + " START RESIDUES END\"",
              line_number);
+    }
+    std::string_view residues(residues_begin, static_cast<std::size_t>(residues_end - residues_begin));
     if (hsp_.length == 0) fail("an alignment before its Identities line", line_number);
     if (is_query == awaiting_subject_line_) {
         fail(is_query ? "a Query line where its Sbjct line should be" : "a Sbjct line without its Query line",
@@ -243,18 +269,23 @@ void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std
 
     bool first_line = hsp_.aligned == 0;
     std::uint64_t& start = is_query ? hsp_.query_start : hsp_.subject_start;
-    std::uint64_t& end = is_query ? hsp_.query_end : hsp_.subject_end;
+    std::uint64_t& last = is_query ? hsp_.query_end : hsp_.subject_end;
     if (first_line) start = from;
-    end = to;
+    last = to;
+    // Gap runs, found with memchr: most lines have none.
     bool& in_gap = is_query ? hsp_.query_in_gap : hsp_.subject_in_gap;
-    std::uint64_t gaps = 0;
-    for (char residue : residues) {
-        bool gap = residue == '-';
-        gaps += gap;
-        if (gap && !in_gap) ++hsp_.gap_opens;
-        in_gap = gap;
+    const char* at = residues_begin;
+    bool run_continues = in_gap;
+    in_gap = false;
+    while (const char* gap =
+               static_cast<const char*>(std::memchr(at, '-', static_cast<std::size_t>(residues_end - at)))) {
+        bool opens = !(gap == residues_begin ? run_continues : gap[-1] == '-');
+        hsp_.gap_opens += opens;
+        ++hsp_.counted_gaps;
+        at = gap + 1;
+        in_gap = at == residues_end;
+        if (in_gap) break;
     }
-    hsp_.counted_gaps += gaps;
     if (keep_sequences_) {
         // Masked letters are lower case in the report, upper case in BLAST's table.
         std::string& sequence = is_query ? hsp_.query_sequence : hsp_.subject_sequence;
@@ -336,7 +367,8 @@ void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_numbe
             hsp_.has_gaps_line = true;
         }
     }
-    if (starts_with(text, "Strand") || text.find("Strand:") != std::string_view::npos) {
+    bool identities_line = starts_with(text, "Identities");
+    if (starts_with(text, "Strand") || (identities_line && text.find("Strand:") != std::string_view::npos)) {
         // "Strand=Plus/Minus", "Strand = Plus / Minus", "..., Strand: Plus/Minus"
         std::string_view strands = after_label(text, "Strand");
         std::size_t slash = strands.find('/');
@@ -367,6 +399,25 @@ void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_numbe
 }
 
 void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
+    if (place_ == Place::in_hsp) {
+        // Inside an alignment, nearly every line is blank, a midline or an
+        // alignment line: decided on its first bytes.
+        if (line.empty()) return;
+        if (line.size() > 6 && line[0] == 'Q' && line.compare(0, 5, "Query") == 0 &&
+            (line[5] == ':' || (line[5] == ' ' && line[6] != '#'))) {
+            read_alignment_line(line, true, line_number);
+            return;
+        }
+        if (line.size() > 5 && line[0] == 'S' && line.compare(0, 5, "Sbjct") == 0) {
+            read_alignment_line(line, false, line_number);
+            return;
+        }
+        if (line.size() > 1 && line[0] == ' ' && line[1] == ' ') return;  // a midline
+    } else if (place_ == Place::in_query || place_ == Place::in_subject) {
+        // Between alignments only a few kinds of line matter; the list of
+        // subjects and the statistics are passed over on their first byte.
+        if (line.empty() || std::strchr("BTPRDQ> S", line[0]) == nullptr) return;
+    }
     std::string_view name;
     if (is_program_line(line, name)) {
         start_program(line, name, line_number);
@@ -379,14 +430,14 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
                 place_ = Place::web_preamble;
                 return;
             }
-            if (starts_with(line, "Program:")) {
+            if (starts_with(line, "Program:") && is_known_program(trim(line.substr(8)))) {
                 std::string_view program = trim(line.substr(8));
                 start_program(program, program, line_number);
                 return;
             }
             fail("not a BLAST text report: it begins with \"" + shown(line) + "\"", line_number);
         case Place::web_preamble:
-            if (starts_with(line, "Program:")) {
+            if (starts_with(line, "Program:") && is_known_program(trim(line.substr(8)))) {
                 std::string_view program = trim(line.substr(8));
                 start_program(program, program, line_number);
             } else if (!starts_with(line, "Job Title:") && !trim(line).empty()) {

@@ -51,7 +51,8 @@ struct Kernel {
     // `max_tokens` and returns how many it stored.
     std::size_t (*tokenise)(PaddedView text, std::string_view* tokens, std::size_t max_tokens);
 
-    // The primitives themselves, for one window of 64 readable bytes.
+    // The primitives themselves, for one window of 64 readable bytes (hsptab
+    // finds every line end with them).
     WindowMasks (*classify)(const char* window);
 };
 
