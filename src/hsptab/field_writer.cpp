@@ -113,8 +113,6 @@ void append_btop(std::string& text, const std::string& query, const std::string&
     if (identical != 0) append_number(text, identical);
 }
 
-std::uint64_t span(std::uint64_t from, std::uint64_t to) { return (from <= to ? to - from : from - to) + 1; }
-
 }  // namespace
 
 std::vector<Field> parse_fields(std::string_view keywords) {
@@ -178,7 +176,9 @@ void FieldWriter::begin_query(const Run&, const Query&) {
 
 void FieldWriter::end_query(const Run& run, const Query& query) {
     if (!comments_) return;
-    std::string text = "# " + run.program_line + "\n# Query: " + query.definition + "\n";
+    std::string text = "# " + run.program_line + "\n";
+    if (run.round != 0) text += "# Iteration: " + std::to_string(run.round) + "\n";
+    text += "# Query: " + query.definition + "\n";
     if (!run.database.empty()) text += "# Database: " + run.database + "\n";
     if (query_hits_ != 0) {
         text += "# Fields: ";
@@ -215,7 +215,7 @@ void FieldWriter::append_field(std::string& text, Field field, const Run& run, c
         case Field::qseqid: text += query.id; break;
         case Field::qlen: append_number(text, query.length); break;
         case Field::sseqid: text += subject.id; break;
-        case Field::stitle: text += subject.title; break;
+        case Field::stitle: text += run.subjects_given ? "N/A" : subject.title; break;  // -subject has no titles
         case Field::slen: append_number(text, subject.length); break;
         case Field::pident: append_percentage(text, hsp.identities, hsp.length, 3); break;
         case Field::length: append_number(text, hsp.length); break;
@@ -247,8 +247,12 @@ void FieldWriter::append_field(std::string& text, Field field, const Run& run, c
         case Field::bitscore: text += hsp.bit_score; break;
         case Field::score: text += hsp.raw_score; break;
         case Field::qcovhsp: {
-            std::uint64_t covered = span(hsp.query_start, hsp.query_end);
-            append_number(text, query.length == 0 ? 0 : (covered * 100 + query.length / 2) / query.length);
+            // BLAST's rounding, and its counting: the query's letters in the
+            // alignment (amino acids where the query is translated) against
+            // its length (in nucleotides then), and 99 for a part that rounds to all.
+            std::uint64_t coverage = query.length == 0 ? 0 : (hsp.query_letters * 200 + query.length) / (2 * query.length);
+            if (coverage >= 100 && hsp.query_letters < query.length) coverage = 99;
+            append_number(text, coverage);
             break;
         }
         case Field::btop: append_btop(text, hsp.query_sequence, hsp.subject_sequence); break;

@@ -22,6 +22,9 @@ struct Run {
     SearchKind kind = SearchKind::nucleotide;
     std::string database;  // empty when the report names none
     bool legacy = false;   // written by blastall, before BLAST+
+    bool profiles = false;        // rpsblast, rpstblastn: subjects are profiles of a profile database
+    bool subjects_given = false;  // the subjects came with -subject, not from a database
+    std::uint64_t round = 0;      // psiblast: the round being read, 0 for other programs
     std::uint64_t queries = 0;
 };
 
@@ -55,7 +58,8 @@ struct Hsp {
 
     std::uint64_t query_start = 0, query_end = 0;
     std::uint64_t subject_start = 0, subject_end = 0;
-    std::uint64_t aligned = 0;  // alignment columns read so far
+    std::uint64_t aligned = 0;        // alignment columns read so far
+    std::uint64_t query_letters = 0;  // the query's residues in them, gaps left out
     std::uint64_t gap_opens = 0;
     bool query_in_gap = false, subject_in_gap = false;  // the last column read was a gap
     std::string query_sequence, subject_sequence;       // kept only when a field needs them

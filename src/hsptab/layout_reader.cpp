@@ -143,6 +143,12 @@ std::string shown(std::string_view line) {
     return text;
 }
 
+// A line of a wrapped query definition that is one piece of a word too long
+// for a line.
+bool is_cut_word(std::string_view text) {
+    return text.size() == 68 && text.find(' ') == std::string_view::npos;
+}
+
 // Joins a wrapped line to the text before it, words separated by one space.
 void append_wrapped(std::string& text, std::string_view line) {
     line = trim(line);
@@ -179,6 +185,7 @@ void LayoutReader::start_program(std::string_view program_line, std::string_view
     run_ = Run();
     run_.program_line = std::string(trim(program_line));
     run_.kind = kind_of(name);
+    run_.profiles = name == "RPSBLAST" || name == "RPSTBLASTN";
     // BLAST+ writes "2.12.0+", the web page "Program: BLASTN"; blastall a bare version.
     run_.legacy = run_.program_line.back() != '+' && run_.program_line.find(' ') != std::string::npos;
     writer_.begin_run(run_);
@@ -204,6 +211,13 @@ void LayoutReader::finish_query() {
 void LayoutReader::start_subject(std::string_view title) {
     subject_ = Subject();
     append_wrapped(subject_.title, title);
+}
+
+void LayoutReader::read_round(std::string_view line) {
+    // psiblast: "Results from round 2" before each round's Query= line.
+    std::string_view number = skip_spaces(line.substr(18));
+    std::uint64_t round = 0;
+    if (take_number(number, round)) run_.round = round;
 }
 
 void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
@@ -277,15 +291,18 @@ void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std
     const char* at = residues_begin;
     bool run_continues = in_gap;
     in_gap = false;
+    std::uint64_t line_gaps = 0;
     while (const char* gap =
                static_cast<const char*>(std::memchr(at, '-', static_cast<std::size_t>(residues_end - at)))) {
         bool opens = !(gap == residues_begin ? run_continues : gap[-1] == '-');
         hsp_.gap_opens += opens;
-        ++hsp_.counted_gaps;
+        ++line_gaps;
         at = gap + 1;
         in_gap = at == residues_end;
         if (in_gap) break;
     }
+    hsp_.counted_gaps += line_gaps;
+    if (is_query) hsp_.query_letters += residues.size() - line_gaps;
     if (keep_sequences_) {
         // Masked letters are lower case in the report, upper case in BLAST's table.
         std::string& sequence = is_query ? hsp_.query_sequence : hsp_.subject_sequence;
@@ -314,13 +331,15 @@ void LayoutReader::finish_hsp(std::uint64_t line_number) {
              at);
     }
     if (!hsp_.has_gaps_line) hsp_.gaps = hsp_.counted_gaps;
-    if (!hsp_.has_positives) hsp_.positives = hsp_.identities;
+    // Profile searches score against a profile: BLAST's table counts no
+    // positives beyond the identities, whatever the report's Positives say.
+    if (!hsp_.has_positives || run_.profiles) hsp_.positives = hsp_.identities;
     switch (run_.kind) {
         case SearchKind::nucleotide:
             hsp_.query_frame = 1;
             hsp_.subject_frame = hsp_.subject_minus ? -1 : 1;
             break;
-        case SearchKind::protein: hsp_.query_frame = hsp_.subject_frame = 0; break;
+        case SearchKind::protein: hsp_.query_frame = hsp_.subject_frame = 1; break;  // as BLAST+'s table has it
         case SearchKind::translated_query:
             if (!hsp_.has_frame_line) hsp_.query_frame = frame_from(hsp_.query_start, hsp_.query_end, query_.length);
             hsp_.subject_frame = 0;
@@ -449,6 +468,7 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
 
     if (starts_with(line, "Query= ") || line == "Query=") {
         start_query(line.substr(6), line_number);
+        definition_line_cut_ = is_cut_word(trim(line.substr(6)));
         place_ = Place::query_definition;
         return;
     }
@@ -475,7 +495,11 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
         return;
     }
     if (starts_with(line, "Database: ") && (place_ == Place::in_run || place_ == Place::in_query)) {
-        run_.database = std::string(trim(line.substr(10)));
+        std::string_view database = trim(line.substr(10));
+        // "User specified sequence set (Input: s.fa).": subjects given with -subject.
+        run_.subjects_given = starts_with(database, "User specified sequence set");
+        if (run_.subjects_given && !database.empty() && database.back() == '.') database.remove_suffix(1);
+        run_.database = std::string(database);
         return;
     }
 
@@ -497,7 +521,15 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
                 std::string_view number_text = plain;
                 if (!take_number(number_text, length)) fail("a query length that is not a number", line_number);
             } else {
-                append_wrapped(query_.definition, text);
+                // BLAST wraps a definition at spaces into lines of at most 68
+                // characters, and cuts a longer word into full lines without
+                // a space: such a line continues on the next.
+                if (definition_line_cut_) {
+                    query_.definition += text;
+                } else {
+                    append_wrapped(query_.definition, text);
+                }
+                definition_line_cut_ = is_cut_word(text);
                 return;
             }
             query_.length = length;
@@ -526,6 +558,13 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
             text = skip_spaces(text);
             if (!take_number(text, subject_.length)) fail("a subject length that is not a number", line_number);
             subject_.id = first_word(subject_.title);
+            if (run_.profiles) {
+                // Profile databases always name their entries: the title is what follows.
+                std::string_view title = subject_.title;
+                title = skip_spaces(title);
+                take_word(title);
+                subject_.title = std::string(skip_spaces(title));
+            }
             place_ = Place::in_subject;
         } else if (starts_with(text, "Sequence ID: ")) {
             // web: "Sequence ID: WP_003221446.1 Length: 239"
@@ -552,11 +591,16 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
         } else if (starts_with(line, "Lambda") || starts_with(line, "  Database:") ||
                    starts_with(line, "Effective search space") || starts_with(line, "Results from round")) {
             finish_hsp(line_number);
+            if (starts_with(line, "Results from round")) read_round(line);
             return;
         } else {
             read_hsp_line(line, line_number);
             return;
         }
+    }
+    if (starts_with(line, "Results from round")) {
+        read_round(line);
+        return;
     }
     if (score_line) {
         if (place_ != Place::in_subject) fail("a Score line outside any subject", line_number);

@@ -40,6 +40,7 @@ private:
     void start_program(std::string_view program_line, std::string_view name, std::uint64_t line_number);
     void start_query(std::string_view definition, std::uint64_t line_number);
     void start_subject(std::string_view title);
+    void read_round(std::string_view line);
     void start_hsp(std::string_view line, std::uint64_t line_number);
     void read_hsp_line(std::string_view line, std::uint64_t line_number);
     void read_alignment_line(std::string_view line, bool is_query, std::uint64_t line_number);
@@ -55,6 +56,7 @@ private:
     Subject subject_;
     Hsp hsp_;
     bool query_open_ = false;
+    bool definition_line_cut_ = false;  // the definition's last line ended inside a word
     bool keep_sequences_;
     std::size_t awaiting_subject_columns_ = 0;  // a Query line's columns, until its Sbjct line
     bool awaiting_subject_line_ = false;

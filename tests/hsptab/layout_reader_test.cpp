@@ -110,13 +110,13 @@ std::vector<Case> layouts() {
              " Identities = 6/10 (60%), Positives = 8/10 (80%), Gaps = 0/10 (0%)\n\n"
              "Query  3   MKVLAAGIVG  12\n           MK+L A  +G\nSbjct  7   MKILSAKVLG  16\n",
          "sseqid pident positive ppos mismatch frames sstrand evalue score",
-         "sp|P1|NAME\t60.000\t8\t80.00\t4\t0/0\tN/A\t1e-05\t118\n"},
+         "sp|P1|NAME\t60.000\t8\t80.00\t4\t1/1\tN/A\t1e-05\t118\n"},
         {"BlastxFrameLine",
          "BLASTX 2.12.0+\n\nQuery= n1\n\nLength=300\n\n>p2 protein\nLength=90\n\n"
          " Score = 40.0 bits (90),  Expect = 2e-04\n"
          " Identities = 5/5 (100%), Positives = 5/5 (100%), Gaps = 0/5 (0%)\n Frame = -2\n\n"
          "Query  200  MKVLA  186\n           MKVLA\nSbjct  1    MKVLA  5\n",
-         "qstart qend qframe sframe frames qcovhsp", "200\t186\t-2\t0\t-2/0\t5\n"},
+         "qstart qend qframe sframe frames qcovhsp", "200\t186\t-2\t0\t-2/0\t2\n"},
         {"TblastxTwoFrames",
          "TBLASTX 2.12.0+\n\nQuery= n1\n\nLength=300\n\n>n2 genome\nLength=900\n\n"
          " Score = 40.0 bits (90),  Expect(2) = 2e-04\n"
