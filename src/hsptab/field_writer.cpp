@@ -177,7 +177,7 @@ void FieldWriter::begin_query(const Run&, const Query&) {
 void FieldWriter::end_query(const Run& run, const Query& query) {
     if (!comments_) return;
     std::string text = "# " + run.program_line + "\n";
-    if (run.round != 0) text += "# Iteration: " + std::to_string(run.round) + "\n";
+    if (query.round != 0) text += "# Iteration: " + std::to_string(query.round) + "\n";
     text += "# Query: " + query.definition + "\n";
     if (!run.database.empty()) text += "# Database: " + run.database + "\n";
     if (query_hits_ != 0) {
@@ -250,7 +250,8 @@ void FieldWriter::append_field(std::string& text, Field field, const Run& run, c
             // BLAST's rounding, and its counting: the query's letters in the
             // alignment (amino acids where the query is translated) against
             // its length (in nucleotides then), and 99 for a part that rounds to all.
-            std::uint64_t coverage = query.length == 0 ? 0 : (hsp.query_letters * 200 + query.length) / (2 * query.length);
+            std::uint64_t coverage =
+                query.length == 0 ? 0 : (hsp.query_letters * 200 + query.length) / (2 * query.length);
             if (coverage >= 100 && hsp.query_letters < query.length) coverage = 99;
             append_number(text, coverage);
             break;

@@ -20,8 +20,8 @@ enum class SearchKind {
 struct Run {
     std::string program_line;  // "BLASTN 2.12.0+", as the report writes it
     SearchKind kind = SearchKind::nucleotide;
-    std::string database;  // empty when the report names none
-    bool legacy = false;   // written by blastall, before BLAST+
+    std::string database;         // empty when the report names none
+    bool legacy = false;          // written by blastall, before BLAST+
     bool profiles = false;        // rpsblast, rpstblastn: subjects are profiles of a profile database
     bool subjects_given = false;  // the subjects came with -subject, not from a database
     std::uint64_t round = 0;      // psiblast: the round being read, 0 for other programs
@@ -32,6 +32,7 @@ struct Query {
     std::string definition;  // the whole definition line, words joined by single spaces
     std::string id;          // its first word, or the ID the web layout gives
     std::uint64_t length = 0;
+    std::uint64_t round = 0;  // psiblast: the round this query's results belong to
 };
 
 struct Subject {

@@ -145,9 +145,7 @@ std::string shown(std::string_view line) {
 
 // A line of a wrapped query definition that is one piece of a word too long
 // for a line.
-bool is_cut_word(std::string_view text) {
-    return text.size() == 68 && text.find(' ') == std::string_view::npos;
-}
+bool is_cut_word(std::string_view text) { return text.size() == 68 && text.find(' ') == std::string_view::npos; }
 
 // Joins a wrapped line to the text before it, words separated by one space.
 void append_wrapped(std::string& text, std::string_view line) {
@@ -196,6 +194,7 @@ void LayoutReader::start_query(std::string_view definition, std::uint64_t line_n
     if (place_ == Place::in_hsp) finish_hsp(line_number);
     finish_query();
     query_ = Query();
+    query_.round = run_.round;
     append_wrapped(query_.definition, definition);
     query_open_ = true;
     ++run_.queries;
