@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <new>
 #include <optional>
 
@@ -130,18 +131,23 @@ void convert(ReportReader& report, FieldWriter& writer) {
     for (PaddedView lines = report.next_lines(); !lines.empty(); lines = report.next_lines()) {
         // Every line is read, so line ends are found 64 bytes at a time
         // rather than with a search per line.
-        const char* text = lines.data();
-        std::size_t size = lines.size(), line_start = 0;
-        for (std::size_t window = 0; window < size; window += 64) {
-            std::uint64_t line_feeds = kernel.classify(text + window).line_feeds;
-            if (size - window < 64) line_feeds &= ~(~std::uint64_t{0} << (size - window));
-            for (; line_feeds != 0; line_feeds &= line_feeds - 1) {
-                std::size_t line_end = window + static_cast<std::size_t>(__builtin_ctzll(line_feeds));
-                layout.read_line(std::string_view(text + line_start, line_end - line_start), ++line_number);
+        const char* line_start = lines.data();
+        const char* text_end = lines.data() + lines.size();
+        std::uint32_t line_ends[256];
+        for (PaddedView rest = lines; !rest.empty();) {
+            const char* from = rest.data();
+            std::size_t count = kernel.find_line_ends(rest, line_ends, std::size(line_ends));
+            for (std::size_t i = 0; i < count; ++i) {
+                const char* line_end = from + line_ends[i];
+                layout.read_line(std::string_view(line_start, static_cast<std::size_t>(line_end - line_start)),
+                                 ++line_number);
                 line_start = line_end + 1;
             }
         }
-        if (line_start < size) layout.read_line(std::string_view(text + line_start, size - line_start), ++line_number);
+        if (line_start < text_end) {
+            layout.read_line(std::string_view(line_start, static_cast<std::size_t>(text_end - line_start)),
+                             ++line_number);
+        }
     }
     layout.finish(line_number);
 }

@@ -1,8 +1,10 @@
 #include "field_writer.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 namespace hittab::hsptab {
 
@@ -51,66 +53,66 @@ constexpr std::array<Field, 12> standard_fields = {Field::qseqid,   Field::sseqi
 
 const FieldName& name_of(Field field) { return field_names[static_cast<std::size_t>(field)]; }
 
-void append_number(std::string& text, std::uint64_t number) {
-    char digits[24];
-    char* end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    text.append(digits, static_cast<std::size_t>(end - digits));
+// Rows are written straight into a buffer sized beforehand: no field is
+// longer than the bound field_bound gives it.
+char* put(char* out, std::string_view value) {
+    if (!value.empty()) std::memcpy(out, value.data(), value.size());
+    return out + value.size();
 }
 
-void append_signed(std::string& text, int number) {
-    char digits[16];
-    char* end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    text.append(digits, static_cast<std::size_t>(end - digits));
-}
+char* put_number(char* out, std::uint64_t number) { return std::to_chars(out, out + 24, number).ptr; }
+
+char* put_signed(char* out, int number) { return std::to_chars(out, out + 24, number).ptr; }
+
+constexpr std::size_t number_bound = 24;
+constexpr std::size_t percentage_bound = 64;
 
 }  // namespace
 
 // Whole numbers do it faster than printf; only an exact tie, where the
 // double's own rounding decides, goes to printf.
-void append_percentage(std::string& text, std::uint64_t part, std::uint64_t whole, int decimals) {
+char* put_percentage(char* out, std::uint64_t part, std::uint64_t whole, int decimals) {
     std::uint64_t scale = decimals == 3 ? 1000 : 100;
-    if (whole == 0 || part > whole || whole > (std::uint64_t{1} << 40)) {
-        char buffer[64];
-        double value = whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole);
-        std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-        text += buffer;
-        return;
-    }
     std::uint64_t numerator = 100 * scale * part;
-    std::uint64_t scaled = numerator / whole, remainder = numerator % whole;
-    if (2 * remainder == whole) {
-        char buffer[64];
-        std::snprintf(buffer, sizeof buffer, "%.*f", decimals,
-                      100.0 * static_cast<double>(part) / static_cast<double>(whole));
-        text += buffer;
-        return;
+    bool exact = whole != 0 && part <= whole && whole <= (std::uint64_t{1} << 40);
+    if (exact && 2 * (numerator % whole) != whole) {
+        std::uint64_t scaled = numerator / whole;
+        if (2 * (numerator % whole) > whole) ++scaled;
+        out = put_number(out, scaled / scale);
+        *out++ = '.';
+        std::uint64_t fraction = scaled % scale;
+        if (decimals == 3 && fraction < 100) *out++ = '0';
+        if (fraction < 10) *out++ = '0';
+        return put_number(out, fraction);
     }
-    if (2 * remainder > whole) ++scaled;
-    append_number(text, scaled / scale);
-    text += '.';
-    std::uint64_t fraction = scaled % scale;
-    if (decimals == 3 && fraction < 100) text += '0';
-    if (fraction < 10) text += '0';
-    append_number(text, fraction);
+    double value = whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole);
+    int size = std::snprintf(out, percentage_bound, "%.*f", decimals, value);
+    return out + std::min<std::size_t>(static_cast<std::size_t>(size), percentage_bound - 1);
+}
+
+void append_percentage(std::string& text, std::uint64_t part, std::uint64_t whole, int decimals) {
+    char buffer[percentage_bound];
+    text.append(buffer, static_cast<std::size_t>(put_percentage(buffer, part, whole, decimals) - buffer));
 }
 
 namespace {
 
 // BLAST's trace-back operations: runs of identical columns as their count,
-// every other column as its query and subject letters.
-void append_btop(std::string& text, const std::string& query, const std::string& subject) {
+// every other column as its query and subject letters. At most two bytes a column.
+char* put_btop(char* out, const std::string& query, const std::string& subject) {
     std::uint64_t identical = 0;
     for (std::size_t i = 0; i < query.size() && i < subject.size(); ++i) {
         if (query[i] != '-' && query[i] == subject[i]) {
             ++identical;
             continue;
         }
-        if (identical != 0) append_number(text, identical);
+        if (identical != 0) out = put_number(out, identical);
         identical = 0;
-        text += query[i];
-        text += subject[i];
+        *out++ = query[i];
+        *out++ = subject[i];
     }
-    if (identical != 0) append_number(text, identical);
+    if (identical != 0) out = put_number(out, identical);
+    return out;
 }
 
 }  // namespace
@@ -195,13 +197,16 @@ void FieldWriter::end_query(const Run& run, const Query& query) {
 }
 
 void FieldWriter::row(const Run& run, const Query& query, const Subject& subject, const Hsp& hsp) {
-    row_.clear();
-    for (std::size_t i = 0; i < fields_.size(); ++i) {
-        if (i != 0) row_ += '\t';
-        append_field(row_, fields_[i], run, query, subject, hsp);
-    }
-    row_ += '\n';
+    std::size_t bound = 1;
+    for (Field field : fields_) bound += 1 + field_bound(field, run, query, subject, hsp);
     ++query_hits_;
+    char* room = comments_ ? nullptr : output_.room(bound);
+    if (room != nullptr) {
+        output_.commit(static_cast<std::size_t>(put_row(room, run, query, subject, hsp) - room));
+        return;
+    }
+    row_.resize(bound);
+    row_.resize(static_cast<std::size_t>(put_row(row_.data(), run, query, subject, hsp) - row_.data()));
     if (comments_) {
         query_rows_ += row_;
     } else {
@@ -209,43 +214,67 @@ void FieldWriter::row(const Run& run, const Query& query, const Subject& subject
     }
 }
 
-void FieldWriter::append_field(std::string& text, Field field, const Run& run, const Query& query,
-                               const Subject& subject, const Hsp& hsp) const {
+char* FieldWriter::put_row(char* out, const Run& run, const Query& query, const Subject& subject,
+                           const Hsp& hsp) const {
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        if (i != 0) *out++ = '\t';
+        out = put_field(out, fields_[i], run, query, subject, hsp);
+    }
+    *out++ = '\n';
+    return out;
+}
+
+std::size_t FieldWriter::field_bound(Field field, const Run& run, const Query& query, const Subject& subject,
+                                     const Hsp& hsp) {
     switch (field) {
-        case Field::qseqid: text += query.id; break;
-        case Field::qlen: append_number(text, query.length); break;
-        case Field::sseqid: text += subject.id; break;
-        case Field::stitle: text += run.subjects_given ? "N/A" : subject.title; break;  // -subject has no titles
-        case Field::slen: append_number(text, subject.length); break;
-        case Field::pident: append_percentage(text, hsp.identities, hsp.length, 3); break;
-        case Field::length: append_number(text, hsp.length); break;
-        case Field::mismatch: append_number(text, hsp.length - hsp.identities - hsp.gaps); break;
-        case Field::gapopen: append_number(text, hsp.gap_opens); break;
-        case Field::gaps: append_number(text, hsp.gaps); break;
-        case Field::nident: append_number(text, hsp.identities); break;
-        case Field::positive: append_number(text, hsp.positives); break;
-        case Field::ppos: append_percentage(text, hsp.positives, hsp.length, 2); break;
-        case Field::qstart: append_number(text, hsp.query_start); break;
-        case Field::qend: append_number(text, hsp.query_end); break;
-        case Field::sstart: append_number(text, hsp.subject_start); break;
-        case Field::send: append_number(text, hsp.subject_end); break;
-        case Field::qframe: append_signed(text, hsp.query_frame); break;
-        case Field::sframe: append_signed(text, hsp.subject_frame); break;
+        case Field::qseqid: return query.id.size();
+        case Field::sseqid: return subject.id.size();
+        case Field::stitle: return run.subjects_given ? 3 : subject.title.size();
+        case Field::pident:
+        case Field::ppos: return percentage_bound;
+        case Field::frames: return 2 * number_bound;
+        case Field::evalue: return hsp.evalue.size() + 1;
+        case Field::bitscore: return hsp.bit_score.size();
+        case Field::score: return hsp.raw_score.size();
+        case Field::btop: return 2 * std::min(hsp.query_sequence.size(), hsp.subject_sequence.size());
+        case Field::qseq: return hsp.query_sequence.size();
+        case Field::sseq: return hsp.subject_sequence.size();
+        default: return number_bound;
+    }
+}
+
+char* FieldWriter::put_field(char* out, Field field, const Run& run, const Query& query, const Subject& subject,
+                             const Hsp& hsp) const {
+    switch (field) {
+        case Field::qseqid: return put(out, query.id);
+        case Field::qlen: return put_number(out, query.length);
+        case Field::sseqid: return put(out, subject.id);
+        case Field::stitle: return put(out, run.subjects_given ? "N/A" : subject.title);  // -subject has no titles
+        case Field::slen: return put_number(out, subject.length);
+        case Field::pident: return put_percentage(out, hsp.identities, hsp.length, 3);
+        case Field::length: return put_number(out, hsp.length);
+        case Field::mismatch: return put_number(out, hsp.length - std::min(hsp.length, hsp.identities + hsp.gaps));
+        case Field::gapopen: return put_number(out, hsp.gap_opens);
+        case Field::gaps: return put_number(out, hsp.gaps);
+        case Field::nident: return put_number(out, hsp.identities);
+        case Field::positive: return put_number(out, hsp.positives);
+        case Field::ppos: return put_percentage(out, hsp.positives, hsp.length, 2);
+        case Field::qstart: return put_number(out, hsp.query_start);
+        case Field::qend: return put_number(out, hsp.query_end);
+        case Field::sstart: return put_number(out, hsp.subject_start);
+        case Field::send: return put_number(out, hsp.subject_end);
+        case Field::qframe: return put_signed(out, hsp.query_frame);
+        case Field::sframe: return put_signed(out, hsp.subject_frame);
         case Field::frames:
-            append_signed(text, hsp.query_frame);
-            text += '/';
-            append_signed(text, hsp.subject_frame);
-            break;
+            out = put_signed(out, hsp.query_frame);
+            *out++ = '/';
+            return put_signed(out, hsp.subject_frame);
         case Field::sstrand:
-            if (run.kind == SearchKind::nucleotide) {
-                text += hsp.subject_minus ? "minus" : "plus";
-            } else {
-                text += "N/A";
-            }
-            break;
-        case Field::evalue: text += hsp.evalue; break;
-        case Field::bitscore: text += hsp.bit_score; break;
-        case Field::score: text += hsp.raw_score; break;
+            if (run.kind != SearchKind::nucleotide) return put(out, "N/A");
+            return put(out, hsp.subject_minus ? "minus" : "plus");
+        case Field::evalue: return put(out, hsp.evalue);
+        case Field::bitscore: return put(out, hsp.bit_score);
+        case Field::score: return put(out, hsp.raw_score);
         case Field::qcovhsp: {
             // BLAST's rounding, and its counting: the query's letters in the
             // alignment (amino acids where the query is translated) against
@@ -253,13 +282,13 @@ void FieldWriter::append_field(std::string& text, Field field, const Run& run, c
             std::uint64_t coverage =
                 query.length == 0 ? 0 : (hsp.query_letters * 200 + query.length) / (2 * query.length);
             if (coverage >= 100 && hsp.query_letters < query.length) coverage = 99;
-            append_number(text, coverage);
-            break;
+            return put_number(out, coverage);
         }
-        case Field::btop: append_btop(text, hsp.query_sequence, hsp.subject_sequence); break;
-        case Field::qseq: text += hsp.query_sequence; break;
-        case Field::sseq: text += hsp.subject_sequence; break;
+        case Field::btop: return put_btop(out, hsp.query_sequence, hsp.subject_sequence);
+        case Field::qseq: return put(out, hsp.query_sequence);
+        case Field::sseq: return put(out, hsp.subject_sequence);
     }
+    return out;
 }
 
 }  // namespace hittab::hsptab

@@ -75,8 +75,12 @@ public:
     void row(const Run& run, const Query& query, const Subject& subject, const Hsp& hsp);
 
 private:
-    void append_field(std::string& row, Field field, const Run& run, const Query& query, const Subject& subject,
-                      const Hsp& hsp) const;
+    // The longest `field` can be in this row, and the row itself, written at `out`.
+    static std::size_t field_bound(Field field, const Run& run, const Query& query, const Subject& subject,
+                                   const Hsp& hsp);
+    char* put_row(char* out, const Run& run, const Query& query, const Subject& subject, const Hsp& hsp) const;
+    char* put_field(char* out, Field field, const Run& run, const Query& query, const Subject& subject,
+                    const Hsp& hsp) const;
 
     std::vector<Field> fields_;
     RowOutput& output_;

@@ -220,7 +220,18 @@ void LayoutReader::read_round(std::string_view line) {
 }
 
 void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
+    // A fresh record that keeps the room its strings had.
+    std::string query_sequence = std::move(hsp_.query_sequence), subject_sequence = std::move(hsp_.subject_sequence);
+    std::string bit_score = std::move(hsp_.bit_score), raw_score = std::move(hsp_.raw_score);
+    std::string evalue = std::move(hsp_.evalue);
     hsp_ = Hsp();
+    query_sequence.clear();
+    subject_sequence.clear();
+    hsp_.query_sequence = std::move(query_sequence);
+    hsp_.subject_sequence = std::move(subject_sequence);
+    hsp_.bit_score = std::move(bit_score);
+    hsp_.raw_score = std::move(raw_score);
+    hsp_.evalue = std::move(evalue);
     hsp_line_number_ = line_number;
     awaiting_subject_line_ = false;
     // " Score = 1184 bits (641),  Expect = 0.0", " Score =  517 bits (261), Expect = e-146",
@@ -229,18 +240,20 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     if (bits == std::string_view::npos) fail("a Score line without a bit score", line_number);
     std::string_view before = line.substr(0, bits);
     std::size_t score_start = before.find_last_of(" =:");
-    hsp_.bit_score = std::string(before.substr(score_start == std::string_view::npos ? 0 : score_start + 1));
+    hsp_.bit_score.assign(before.substr(score_start == std::string_view::npos ? 0 : score_start + 1));
     std::string_view rest = skip_spaces(line.substr(bits + 5));
     std::uint64_t raw = 0;
     if (rest.empty() || rest.front() != '(') fail("a Score line without a raw score", line_number);
     rest.remove_prefix(1);
+    const char* digits = rest.data();
     if (!take_number(rest, raw)) fail("a Score line without a raw score", line_number);
-    hsp_.raw_score = std::to_string(raw);
+    hsp_.raw_score.assign(digits, static_cast<std::size_t>(rest.data() - digits));
     std::string_view expect = after_label(rest, "Expect");
     std::string_view value = take_word(expect);
     while (!value.empty() && (value.back() == ',' || value.back() == ';')) value.remove_suffix(1);
     if (value.empty()) fail("a Score line without an Expect value", line_number);
-    hsp_.evalue = (value.front() == 'e' ? "1" : "") + std::string(value);
+    hsp_.evalue.assign(value.front() == 'e' ? "1" : "");
+    hsp_.evalue.append(value);
     if (hsp_.bit_score.empty()) fail("a Score line without a bit score", line_number);
     place_ = Place::in_hsp;
 }
@@ -291,8 +304,11 @@ void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std
     bool run_continues = in_gap;
     in_gap = false;
     std::uint64_t line_gaps = 0;
-    while (const char* gap =
-               static_cast<const char*>(std::memchr(at, '-', static_cast<std::size_t>(residues_end - at)))) {
+    // An alignment whose Identities line counts no gaps needs no search for them.
+    bool may_have_gaps = !hsp_.has_gaps_line || hsp_.gaps != 0;
+    while (const char* gap = may_have_gaps ? static_cast<const char*>(
+                                                 std::memchr(at, '-', static_cast<std::size_t>(residues_end - at)))
+                                           : nullptr) {
         bool opens = !(gap == residues_begin ? run_continues : gap[-1] == '-');
         hsp_.gap_opens += opens;
         ++line_gaps;

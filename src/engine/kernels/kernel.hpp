@@ -51,8 +51,13 @@ struct Kernel {
     // `max_tokens` and returns how many it stored.
     std::size_t (*tokenise)(PaddedView text, std::string_view* tokens, std::size_t max_tokens);
 
-    // The primitives themselves, for one window of 64 readable bytes (hsptab
-    // finds every line end with them).
+    // Every line end (LF) at the start of `text`: stores the offsets of at
+    // most `capacity` of them, in order, from `text`'s first byte, and
+    // returns how many it stored; `text` then holds the rest after the last
+    // one stored (all of it used up when fewer than `capacity` were found).
+    std::size_t (*find_line_ends)(PaddedView& text, std::uint32_t* offsets, std::size_t capacity);
+
+    // The primitives themselves, for one window of 64 readable bytes.
     WindowMasks (*classify)(const char* window);
 };
 
