@@ -127,6 +127,34 @@ TEST_P(KernelTest, LongStretchesWithoutCandidatesCountEveryLine) {
     EXPECT_EQ(find_all(kernel(), text, 64), expected);
 }
 
+TEST_P(KernelTest, LineEndsMatchTheDefinitionInBatchesOfAnySize) {
+    std::mt19937 random(5);
+    const char alphabet[] = {'\n', 'a', ' ', '\r', '\0', '\xff'};
+    for (int round = 0; round < 3000; ++round) {
+        std::string text(random() % 400, 'a');
+        int density = 1 + static_cast<int>(random() % 6);
+        for (char& c : text) c = static_cast<int>(random() % 64) < density ? alphabet[random() % 6] : 'a';
+        std::vector<std::size_t> expected;
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            if (text[at] == '\n') expected.push_back(at);
+        }
+        Surrounded surrounded(text, random() % 64);
+        std::size_t capacity = 1 + random() % 5;
+        std::vector<std::uint32_t> offsets(capacity);
+        std::vector<std::size_t> found;
+        for (PaddedView rest = surrounded.view; !rest.empty();) {
+            std::size_t from = static_cast<std::size_t>(rest.data() - surrounded.view.data());
+            std::size_t count = kernel().find_line_ends(rest, offsets.data(), capacity);
+            for (std::size_t i = 0; i < count; ++i) found.push_back(from + offsets[i]);
+            if (count < capacity && !rest.empty()) {
+                ADD_FAILURE() << "text left after a batch that was not full";
+                break;
+            }
+        }
+        ASSERT_EQ(found, expected) << ::testing::PrintToString(text) << " capacity " << capacity;
+    }
+}
+
 TEST_P(KernelTest, TokensSplitAtExactlyTheTenWhitespaceBytes) {
     std::string text = " a\tb\nc\vd\fe\rf\x1cg\x1dh\x1ei\x1fj\0k\x85l\xa0m\x1b\x0e\x08\x21 "s;
     EXPECT_EQ(tokens_of(kernel(), text),
