@@ -42,6 +42,19 @@ struct Subject {
 };
 
 struct Hsp {
+    // Back to a fresh record, keeping the room its strings have.
+    void reset() {
+        std::string strings[] = {std::move(bit_score), std::move(raw_score), std::move(evalue),
+                                 std::move(query_sequence), std::move(subject_sequence)};
+        *this = Hsp();
+        bit_score = std::move(strings[0]);
+        raw_score = std::move(strings[1]);
+        evalue = std::move(strings[2]);
+        query_sequence = std::move(strings[3]);
+        subject_sequence = std::move(strings[4]);
+        for (std::string* text : {&bit_score, &raw_score, &evalue, &query_sequence, &subject_sequence}) text->clear();
+    }
+
     std::string bit_score;  // as the report writes it
     std::string raw_score;  // the number in parentheses after "bits"
     std::string evalue;     // as a number any program reads: "1e-102", never "e-102,"

@@ -84,14 +84,6 @@ std::string_view after_label(std::string_view line, std::string_view label) {
     return skip_spaces(rest.substr(separator + 1));
 }
 
-// "745/766" after `label`: both numbers; false when not there.
-bool take_fraction(std::string_view line, std::string_view label, std::uint64_t& part, std::uint64_t& whole) {
-    std::string_view rest = after_label(line, label);
-    if (!take_number(rest, part) || rest.empty() || rest.front() != '/') return false;
-    rest.remove_prefix(1);
-    return take_number(rest, whole);
-}
-
 bool is_known_program(std::string_view word) {
     for (std::string_view known :
          {"BLASTN", "BLASTP", "BLASTX", "TBLASTN", "TBLASTX", "PSIBLAST", "RPSBLAST", "RPSTBLASTN", "DELTABLAST"}) {
@@ -221,40 +213,42 @@ void LayoutReader::read_round(std::string_view line) {
 
 void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     // A fresh record that keeps the room its strings had.
-    std::string query_sequence = std::move(hsp_.query_sequence), subject_sequence = std::move(hsp_.subject_sequence);
-    std::string bit_score = std::move(hsp_.bit_score), raw_score = std::move(hsp_.raw_score);
-    std::string evalue = std::move(hsp_.evalue);
-    hsp_ = Hsp();
-    query_sequence.clear();
-    subject_sequence.clear();
-    hsp_.query_sequence = std::move(query_sequence);
-    hsp_.subject_sequence = std::move(subject_sequence);
-    hsp_.bit_score = std::move(bit_score);
-    hsp_.raw_score = std::move(raw_score);
-    hsp_.evalue = std::move(evalue);
+    hsp_.reset();
     hsp_line_number_ = line_number;
     awaiting_subject_line_ = false;
     // " Score = 1184 bits (641),  Expect = 0.0", " Score =  517 bits (261), Expect = e-146",
-    // "Score:41.0 bits(44), Expect:0.33,", " Score = 180 bits (387), Expect(2) = 9e-91"
-    std::size_t bits = line.find(" bits");
-    if (bits == std::string_view::npos) fail("a Score line without a bit score", line_number);
-    std::string_view before = line.substr(0, bits);
-    std::size_t score_start = before.find_last_of(" =:");
-    hsp_.bit_score.assign(before.substr(score_start == std::string_view::npos ? 0 : score_start + 1));
-    std::string_view rest = skip_spaces(line.substr(bits + 5));
-    std::uint64_t raw = 0;
-    if (rest.empty() || rest.front() != '(') fail("a Score line without a raw score", line_number);
-    rest.remove_prefix(1);
-    const char* digits = rest.data();
-    if (!take_number(rest, raw)) fail("a Score line without a raw score", line_number);
-    hsp_.raw_score.assign(digits, static_cast<std::size_t>(rest.data() - digits));
-    std::string_view expect = after_label(rest, "Expect");
-    std::string_view value = take_word(expect);
-    while (!value.empty() && (value.back() == ',' || value.back() == ';')) value.remove_suffix(1);
-    if (value.empty()) fail("a Score line without an Expect value", line_number);
-    hsp_.evalue.assign(value.front() == 'e' ? "1" : "");
-    hsp_.evalue.append(value);
-    if (hsp_.bit_score.empty()) fail("a Score line without a bit score", line_number);
+    // "Score:41.0 bits(44), Expect:0.33,", " Score = 180 bits (387), Expect(2) = 9e-91": read
+    // in one pass, as every alignment has one.
+    const char* p = line.data();
+    const char* end = p + line.size();
+    while (p != end && *p == ' ') ++p;
+    p += 5;  // "Score", which the caller has seen
+    while (p != end && (*p == ' ' || *p == '=' || *p == ':')) ++p;
+    const char* bits = p;
+    while (p != end && *p != ' ') ++p;
+    hsp_.bit_score.assign(bits, static_cast<std::size_t>(p - bits));
+    while (p != end && *p == ' ') ++p;
+    if (hsp_.bit_score.empty() || end - p < 4 || std::memcmp(p, "bits", 4) != 0) {
+        fail("a Score line without a bit score", line_number);
+    }
+    p += 4;
+    while (p != end && *p == ' ') ++p;
+    if (p == end || *p != '(') fail("a Score line without a raw score", line_number);
+    const char* raw = ++p;
+    while (p != end && is_digit(*p)) ++p;
+    if (p == raw || p == end || *p != ')') fail("a Score line without a raw score", line_number);
+    hsp_.raw_score.assign(raw, static_cast<std::size_t>(p - raw));
+    std::string_view rest(p, static_cast<std::size_t>(end - p));
+    std::size_t expect = rest.find("Expect", 0, 6);
+    std::size_t separator = expect == std::string_view::npos ? expect : rest.find_first_of("=:", expect);
+    if (separator == std::string_view::npos) fail("a Score line without an Expect value", line_number);
+    p = rest.data() + separator + 1;
+    while (p != end && *p == ' ') ++p;
+    const char* value = p;
+    while (p != end && *p != ' ' && *p != ',' && *p != ';') ++p;
+    if (p == value) fail("a Score line without an Expect value", line_number);
+    hsp_.evalue.assign(*value == 'e' ? "1" : "");
+    hsp_.evalue.append(value, static_cast<std::size_t>(p - value));
     place_ = Place::in_hsp;
 }
 
@@ -386,20 +380,37 @@ void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_numbe
     }
     std::string_view text = skip_spaces(line);
     if (starts_with(text, "Identities")) {
-        if (!take_fraction(text, "Identities", hsp_.identities, hsp_.length) || hsp_.length == 0) {
-            fail("an Identities line without \"N/LENGTH\"", line_number);
-        }
-        if (text.find("Positives") != std::string_view::npos) {
+        // "Identities = 192/194 (98%), Positives = ..., Gaps = 1/194 (0%)": each
+        // figure after its label, the labels after commas, in one pass.
+        for (std::string_view rest = text; !rest.empty();) {
+            std::size_t comma = rest.find(',');
+            std::string_view item = skip_spaces(rest.substr(0, comma));
+            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+            std::uint64_t* part = nullptr;
             std::uint64_t whole = 0;
-            if (!take_fraction(text, "Positives", hsp_.positives, whole))
-                fail("a Positives value without \"N/LENGTH\"", line_number);
-            hsp_.has_positives = true;
+            std::uint64_t* whole_into = &whole;
+            if (starts_with(item, "Identities")) {
+                part = &hsp_.identities;
+                whole_into = &hsp_.length;
+            } else if (starts_with(item, "Positives")) {
+                part = &hsp_.positives;
+                hsp_.has_positives = true;
+            } else if (starts_with(item, "Gaps")) {
+                part = &hsp_.gaps;
+                hsp_.has_gaps_line = true;
+            } else {
+                continue;  // "(98%)" after a web layout's comma, "Strand: ..."
+            }
+            std::size_t separator = item.find_first_of("=:");
+            std::string_view figure = separator == std::string_view::npos ? item.substr(item.size())
+                                                                          : skip_spaces(item.substr(separator + 1));
+            bool read = take_number(figure, *part) && !figure.empty() && figure.front() == '/';
+            if (read) figure.remove_prefix(1);
+            if (!read || !take_number(figure, *whole_into)) {
+                fail("an Identities line without \"N/LENGTH\"", line_number);
+            }
         }
-        if (text.find("Gaps") != std::string_view::npos) {
-            std::uint64_t whole = 0;
-            if (!take_fraction(text, "Gaps", hsp_.gaps, whole)) fail("a Gaps value without \"N/LENGTH\"", line_number);
-            hsp_.has_gaps_line = true;
-        }
+        if (hsp_.length == 0) fail("an Identities line without \"N/LENGTH\"", line_number);
     }
     bool identities_line = starts_with(text, "Identities");
     if (starts_with(text, "Strand") || (identities_line && text.find("Strand:") != std::string_view::npos)) {
