@@ -140,7 +140,7 @@ TEST(HsptabOutput, WriteFailureIsReported) {
 TEST(HsptabOutput, AReaderThatStopsEarlyIsNoFailure) {
     ScratchDir dir;
     write_file(dir / "r", report_with("q", 200000));
-    Finished run = run_program("/bin/sh", dir, {"-c", std::string(HSPTAB_BINARY) + " r | head -n 1"});
+    Finished run = run_shell(dir, command_line_for(HSPTAB_BINARY) + " r | head -n 1");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, row_of("q"));
     EXPECT_EQ(run.err, "");

@@ -40,7 +40,24 @@ Finished run_hittab(const ScratchDir& dir, const std::vector<std::string>& args,
     return run_program(HITTAB_BINARY, dir, args, limits);
 }
 
+std::string command_line_for(const char* binary) {
+    std::string line;
+#ifdef HITTAB_EMULATOR
+    for (const char* word : {HITTAB_EMULATOR}) line += std::string(word) + " ";
+#endif
+    return line + binary;
+}
+
+Finished run_shell(const ScratchDir& dir, const std::string& command) {
+    return run_process("/bin/sh", false, dir, {"-c", command}, Limits{});
+}
+
 Finished run_program(const char* binary, const ScratchDir& dir, const std::vector<std::string>& args, Limits limits) {
+    return run_process(binary, true, dir, args, limits);
+}
+
+Finished run_process(const char* binary, bool built_here, const ScratchDir& dir, const std::vector<std::string>& args,
+                     Limits limits) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("no pipe");
     pid_t child = fork();
@@ -61,7 +78,11 @@ Finished run_program(const char* binary, const ScratchDir& dir, const std::vecto
 #ifdef HITTAB_EMULATOR
         // Cross built: this process is emulated and cannot exec a binary of
         // the target directly, so the emulator runs it, as ctest runs the tests.
-        for (const char* word : {HITTAB_EMULATOR}) argv.push_back(const_cast<char*>(word));
+        if (built_here) {
+            for (const char* word : {HITTAB_EMULATOR}) argv.push_back(const_cast<char*>(word));
+        }
+#else
+        (void)built_here;
 #endif
         argv.push_back(const_cast<char*>(binary));
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));

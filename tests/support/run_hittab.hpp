@@ -26,8 +26,17 @@ struct Limits {
 // test instead of stalling the suite.
 Finished run_hittab(const ScratchDir& dir, const std::vector<std::string>& args, Limits limits = {});
 
-// The same for any built program (hsptab's tests run hsptab).
+// The same for any program built here (hsptab's tests run hsptab).
 Finished run_program(const char* binary, const ScratchDir& dir, const std::vector<std::string>& args,
                      Limits limits = {});
+
+// The same for any program: `built_here` ones go through the emulator of a cross build.
+Finished run_process(const char* binary, bool built_here, const ScratchDir& dir, const std::vector<std::string>& args,
+                     Limits limits);
+
+// Runs `command` with the system's shell, and how a shell command names a
+// program built here (behind the emulator of a cross build).
+Finished run_shell(const ScratchDir& dir, const std::string& command);
+std::string command_line_for(const char* binary);
 
 }  // namespace hittab::tests
