@@ -14,10 +14,10 @@
 #include <string>
 
 #include "hittab/driver.hpp"
-#include "kernel.hpp"
-#include "padded_text.hpp"
 #include "hittab/scanner.hpp"
 #include "hittab/table_writer.hpp"
+#include "kernel.hpp"
+#include "padded_text.hpp"
 
 namespace {
 
