@@ -165,8 +165,6 @@ FieldWriter::FieldWriter(std::vector<Field> fields, RowOutput& output, bool comm
     }
 }
 
-void FieldWriter::begin_run(const Run&) {}
-
 void FieldWriter::end_run(const Run& run) {
     if (comments_ && run.queries != 0) output_.write("# BLAST processed " + std::to_string(run.queries) + " queries\n");
 }

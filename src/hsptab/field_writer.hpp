@@ -68,7 +68,6 @@ public:
     // Whether the rows need the aligned sequences themselves (qseq, sseq, btop).
     bool needs_sequences() const { return needs_sequences_; }
 
-    void begin_run(const Run& run);
     void end_run(const Run& run);
     void begin_query(const Run& run, const Query& query);
     void end_query(const Run& run, const Query& query);

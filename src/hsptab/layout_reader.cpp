@@ -178,7 +178,6 @@ void LayoutReader::start_program(std::string_view program_line, std::string_view
     run_.profiles = name == "RPSBLAST" || name == "RPSTBLASTN";
     // BLAST+ writes "2.12.0+", the web page "Program: BLASTN"; blastall a bare version.
     run_.legacy = run_.program_line.back() != '+' && run_.program_line.find(' ') != std::string::npos;
-    writer_.begin_run(run_);
     place_ = Place::in_run;
 }
 
@@ -328,7 +327,6 @@ void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std
 
 void LayoutReader::finish_hsp(std::uint64_t line_number) {
     place_ = Place::in_subject;
-    std::uint64_t at = line_number;
     if (hsp_.length == 0) fail("an alignment without its Identities line", hsp_line_number_);
     // The Identities line's length counts every column; in some legacy
     // reports it leaves out the gap columns.
@@ -337,7 +335,7 @@ void LayoutReader::finish_hsp(std::uint64_t line_number) {
     if (awaiting_subject_line_ || !complete) {
         fail("the alignment that begins at line " + std::to_string(hsp_line_number_) + " ends after " +
                  std::to_string(hsp_.aligned) + " of its " + std::to_string(hsp_.length) + " columns",
-             at);
+             line_number);
     }
     if (!hsp_.has_gaps_line) hsp_.gaps = hsp_.counted_gaps;
     // Profile searches score against a profile: BLAST's table counts no
@@ -370,16 +368,9 @@ void LayoutReader::finish_hsp(std::uint64_t line_number) {
 }
 
 void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_number) {
-    if (starts_with(line, "Query")) {
-        read_alignment_line(line, true, line_number);
-        return;
-    }
-    if (starts_with(line, "Sbjct")) {
-        read_alignment_line(line, false, line_number);
-        return;
-    }
     std::string_view text = skip_spaces(line);
-    if (starts_with(text, "Identities")) {
+    bool identities_line = starts_with(text, "Identities");
+    if (identities_line) {
         // "Identities = 192/194 (98%), Positives = ..., Gaps = 1/194 (0%)": each
         // figure after its label, the labels after commas, in one pass.
         for (std::string_view rest = text; !rest.empty();) {
@@ -412,7 +403,6 @@ void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_numbe
         }
         if (hsp_.length == 0) fail("an Identities line without \"N/LENGTH\"", line_number);
     }
-    bool identities_line = starts_with(text, "Identities");
     if (starts_with(text, "Strand") || (identities_line && text.find("Strand:") != std::string_view::npos)) {
         // "Strand=Plus/Minus", "Strand = Plus / Minus", "..., Strand: Plus/Minus"
         std::string_view strands = after_label(text, "Strand");
@@ -448,12 +438,12 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
         // Inside an alignment, nearly every line is blank, a midline or an
         // alignment line: decided on its first bytes.
         if (line.empty()) return;
-        if (line.size() > 6 && line[0] == 'Q' && line.compare(0, 5, "Query") == 0 &&
-            (line[5] == ':' || (line[5] == ' ' && line[6] != '#'))) {
+        // "Query=" and "Query #1:" begin a query, any other "Query" an alignment line.
+        if (starts_with(line, "Query") && !starts_with(line, "Query=") && !starts_with(line, "Query #")) {
             read_alignment_line(line, true, line_number);
             return;
         }
-        if (line.size() > 5 && line[0] == 'S' && line.compare(0, 5, "Sbjct") == 0) {
+        if (starts_with(line, "Sbjct")) {
             read_alignment_line(line, false, line_number);
             return;
         }
