@@ -32,6 +32,10 @@ Failure io_failure(const char* action, const std::string& path, int error_number
                    error_number);
 }
 
+Failure damaged_report(const std::string& path, const std::string& damage) {
+    return Failure(FailureKind::io, "cannot read report " + quoted(path) + ": " + damage);
+}
+
 Failure too_few_values(std::size_t count, std::uint64_t line_number) {
     return Failure(FailureKind::unpacking,
                    "not enough values to unpack (expected 4, got " + std::to_string(count) + ")", line_number);

@@ -11,7 +11,7 @@ enum class FailureKind {
     precondition,  // wrong argument count, missing report, existing table
     unpacking,     // a title line without exactly three values after ">"
     index,         // a Score or Identities line that lacks a value
-    io,            // the file system refused a create, read, write or close
+    io,            // the file system refused a create, read, write or close, or compressed data is damaged
     layout,        // hsptab: a line that breaks the layout of a BLAST report where a value is expected
 };
 
@@ -36,6 +36,8 @@ Failure report_missing(const std::string& path);
 Failure table_exists(const std::string& path);
 // "cannot <action> '<path>': <system message>"
 Failure io_failure(const char* action, const std::string& path, int error_number);
+// "cannot read report '<path>': <damage>", for compressed data that cannot be decoded.
+Failure damaged_report(const std::string& path, const std::string& damage);
 Failure too_few_values(std::size_t count, std::uint64_t line_number);
 Failure too_many_values(std::uint64_t line_number);
 Failure index_out_of_range(std::uint64_t line_number);

@@ -199,8 +199,8 @@ std::vector<Refusal> refusals() {
     std::size_t second_alignment = blastn_report.find(" Score = 20.0");
     std::size_t cut_inside = blastn_report.find("Sbjct  80");
     return {
-        {"CompressedFile", "\x1f\x8b\x08\x00\x00\x00\x00\x00\n> a b c\n"s, "",
-         "not a BLAST text report: it begins with \"\\x1f\\x8b\\x08\\x00\\x00\\x00\\x00\\x00\"", 1},
+        {"Bzip2File", "BZh91AY&SY\x8f\x00\n> a b c\n"s, "",
+         "not a BLAST text report: it begins with \"BZh91AY&SY\\x8f\\x00\"", 1},
         {"XmlFile", "<?xml version=\"1.0\"?>\n<BlastOutput>\n", "",
          "not a BLAST text report: it begins with \"<?xml version=\\\"1.0\\\"?>\"", 1},
         {"TabularFile", "\n\nq1\ts1\t100.000\t20\n", "",

@@ -1,5 +1,6 @@
 #include "memory_streams.hpp"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -32,8 +33,22 @@ std::string MemoryTable::text() const {
 }
 
 FileHandle stream_holding(std::string_view text) {
-    FileHandle stream(text.empty() ? std::tmpfile() : fmemopen(const_cast<char*>(text.data()), text.size(), "r"));
-    if (stream == nullptr) throw std::runtime_error("no stream for the report");
+    // A file in memory with a descriptor of its own, as the reader reads descriptors.
+    int descriptor = memfd_create("report", MFD_CLOEXEC);
+    if (descriptor < 0) throw std::runtime_error("no stream for the report");
+    for (std::size_t written = 0; written < text.size();) {
+        ssize_t count = write(descriptor, text.data() + written, text.size() - written);
+        if (count <= 0) {
+            close(descriptor);
+            throw std::runtime_error("cannot fill the stream for the report");
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    FileHandle stream(fdopen(descriptor, "rb"));
+    if (stream == nullptr || lseek(descriptor, 0, SEEK_SET) != 0) {
+        if (stream == nullptr) close(descriptor);
+        throw std::runtime_error("no stream for the report");
+    }
     return stream;
 }
 

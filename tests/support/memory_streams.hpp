@@ -27,7 +27,7 @@ private:
     int descriptor_;
 };
 
-// A stream that reads `text`, which must outlive it.
+// A stream that reads a copy of `text`.
 FileHandle stream_holding(std::string_view text);
 
 }  // namespace hittab::tests

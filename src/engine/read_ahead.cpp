@@ -1,0 +1,115 @@
+#include "read_ahead.hpp"
+
+#include <cstring>
+#include <new>
+
+#include "report_reader.hpp"
+
+namespace hittab {
+
+namespace {
+
+constexpr std::size_t reader_stack_size = 512 * 1024;
+
+}  // namespace
+
+ReadAhead::ReadAhead(int descriptor, std::string path, std::size_t block_size, std::size_t ring_size)
+    : source_(descriptor, std::move(path)), block_size_(block_size), blocks_(ring_size) {
+    buffers_.reserve(ring_size);
+    for (std::size_t i = 0; i < ring_size; ++i) {
+        buffers_.emplace_back(room() + block_size_);
+        // The room is read as padding before a block whose start is handed out.
+        std::memset(buffers_.back().data(), 0, room());
+        blocks_[i].buffer = &buffers_.back();
+        blocks_[i].data = buffers_.back().data() + room();
+    }
+    // The first block here: the decoder is chosen, and made, by this thread.
+    fill(blocks_[0]);
+    read_count_ = 1;
+    if (reading_ended()) return;
+
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    // Reading needs little stack; a small one keeps the tools within tight address space limits.
+    pthread_attr_setstacksize(&attributes, reader_stack_size);
+    auto start = [](void* self) -> void* {
+        static_cast<ReadAhead*>(self)->fill_blocks();
+        return nullptr;
+    };
+    threaded_ = pthread_create(&reader_, &attributes, start, this) == 0;
+    pthread_attr_destroy(&attributes);
+}
+
+ReadAhead::~ReadAhead() {
+    if (!threaded_) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    block_released_.notify_one();
+    source_.stop();
+    pthread_join(reader_, nullptr);
+}
+
+bool ReadAhead::reading_ended() const {
+    const Block& newest = blocks_[(read_count_ - 1) % blocks_.size()];
+    return newest.last || newest.failure;
+}
+
+void ReadAhead::fill(Block& block) {
+    block.size = 0;
+    block.last = false;
+    block.failure = nullptr;
+    try {
+        while (block.size < block_size_) {
+            std::size_t got = source_.read(block.data + block.size, block_size_ - block.size);
+            if (got == 0) {
+                block.last = true;
+                break;
+            }
+            block.size += normalise_line_ends(block.data + block.size, got, previous_was_cr_);
+        }
+    } catch (...) {
+        block.failure = std::current_exception();
+    }
+    // Bytes past the text are padding to the kernels: keep them defined.
+    std::memset(block.data + block.size, 0, text_padding);
+}
+
+void ReadAhead::fill_blocks() noexcept {
+    for (std::uint64_t index = read_count_;; ++index) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            block_released_.wait(lock, [&] { return stopping_ || index - released_count_ < blocks_.size(); });
+            if (stopping_) return;
+        }
+        Block& block = blocks_[index % blocks_.size()];
+        fill(block);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            read_count_ = index + 1;
+        }
+        block_read_.notify_one();
+        if (block.last || block.failure) return;
+    }
+}
+
+Block ReadAhead::take() {
+    if (!threaded_ && taken_count_ == read_count_) {
+        // No thread to read ahead: read here, into the block the caller holds none of.
+        fill(blocks_[read_count_++ % blocks_.size()]);
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    block_read_.wait(lock, [&] { return taken_count_ < read_count_; });
+    return blocks_[taken_count_++ % blocks_.size()];
+}
+
+void ReadAhead::release() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++released_count_;
+    }
+    block_released_.notify_one();
+}
+
+}  // namespace hittab

@@ -1,0 +1,72 @@
+// Reading that never makes the scanner wait: one thread reads the report
+// (and decompresses it) into a small ring of blocks while the caller scans
+// the blocks read before. Memory is the ring, whatever the report's size.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <pthread.h>
+
+#include "byte_source.hpp"
+#include "padded_text.hpp"
+
+namespace hittab {
+
+// One block of the report, its line ends already made LF. `data` is
+// preceded by `room` writable bytes, where the caller may put the unfinished
+// line of the block before, and followed by `text_padding` zero bytes.
+struct Block {
+    const PaddedBuffer* buffer = nullptr;  // holds the room and the block
+    char* data = nullptr;
+    std::size_t size = 0;
+    bool last = false;           // the report ends after this block
+    std::exception_ptr failure;  // reading failed after this block's bytes
+};
+
+class ReadAhead {
+public:
+    // Reads the first block of `descriptor` (not owned), named `path` in
+    // failure reports, and starts a thread reading the rest, in blocks of
+    // `block_size` bytes. Where no thread can be started, take() reads.
+    ReadAhead(int descriptor, std::string path, std::size_t block_size, std::size_t ring_size = 4);
+    // Stops the reading thread wherever it is and waits for it.
+    ~ReadAhead();
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // The next block, once it is read. The caller holds it until it calls
+    // release(), and may hold two blocks at a time: no more.
+    Block take();
+    // Gives the oldest block held back to the reading thread.
+    void release();
+
+    std::size_t room() const { return block_size_; }
+
+private:
+    void fill_blocks() noexcept;
+    void fill(Block& block);
+    bool reading_ended() const;
+
+    ByteSource source_;
+    std::size_t block_size_;
+    std::vector<PaddedBuffer> buffers_;  // each: `room` bytes, then the block
+    std::vector<Block> blocks_;
+    bool previous_was_cr_ = false;  // a CR ended the last block; an LF opening the next is its pair
+
+    std::mutex mutex_;
+    std::condition_variable block_read_, block_released_;
+    std::uint64_t read_count_ = 0;      // blocks read so far
+    std::uint64_t taken_count_ = 0;     // blocks taken by the caller
+    std::uint64_t released_count_ = 0;  // blocks given back
+    bool stopping_ = false;
+    bool threaded_ = false;
+    pthread_t reader_;
+};
+
+}  // namespace hittab
