@@ -19,9 +19,6 @@ namespace hittab {
 
 namespace {
 
-// Compressed bytes are read in pieces of this size.
-constexpr std::size_t input_capacity = 128 * 1024;
-
 constexpr unsigned char gzip_magic[] = {0x1f, 0x8b};
 constexpr unsigned char zstd_magic[] = {0x28, 0xb5, 0x2f, 0xfd};
 constexpr std::size_t longest_magic = sizeof zstd_magic;
@@ -81,8 +78,11 @@ struct ByteSource::Zstd {
     bool after_a_frame = false;
 };
 
-ByteSource::ByteSource(int descriptor, std::string path)
-    : descriptor_(descriptor), path_(std::move(path)), input_(new unsigned char[input_capacity]) {
+ByteSource::ByteSource(int descriptor, std::string path, std::size_t input_size)
+    : descriptor_(descriptor),
+      path_(std::move(path)),
+      input_size_(std::max(input_size, longest_magic)),
+      input_(new unsigned char[input_size_]) {
     struct stat status;
     waits_ = fstat(descriptor_, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
     if (waits_ && pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) throw io_failure("read report", path_, errno);
@@ -131,7 +131,7 @@ std::size_t ByteSource::read_raw(unsigned char* into, std::size_t capacity) {
 bool ByteSource::refill_input() {
     if (input_begin_ != input_end_) return true;
     input_begin_ = 0;
-    input_end_ = read_raw(input_.get(), input_capacity);
+    input_end_ = read_raw(input_.get(), input_size_);
     return input_end_ != 0;
 }
 
@@ -232,9 +232,12 @@ void ByteSource::read_zstd(unsigned char* into, std::size_t capacity, std::size_
         input_begin_ += input.pos;
         produced += output.pos;
         if (ZSTD_isError(result)) throw damaged_report(path_, zstd_damage(result, zstd_->after_a_frame));
-        zstd_->in_frame = result != 0;
-        if (result == 0) zstd_->after_a_frame = true;
-        if (input.pos == 0 && output.pos == 0) {
+        bool progress = input.pos != 0 || output.pos != 0;
+        if (progress) {
+            // Without progress the result is only a hint of the bytes wanted next.
+            zstd_->in_frame = result != 0;
+            if (result == 0) zstd_->after_a_frame = true;
+        } else {
             // Nothing more can be decoded from what was read: read more.
             if (input_begin_ != input_end_) throw damaged_report(path_, "zstd data is corrupt");
             if (!refill_input()) {

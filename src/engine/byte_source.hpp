@@ -22,8 +22,9 @@ StreamForm recognise_form(const unsigned char* first_bytes, std::size_t size);
 
 class ByteSource {
 public:
-    // Reads `descriptor` (not owned), named `path` in failure reports.
-    ByteSource(int descriptor, std::string path);
+    // Reads `descriptor` (not owned), named `path` in failure reports;
+    // compressed bytes are read `input_size` at a time.
+    ByteSource(int descriptor, std::string path, std::size_t input_size = 128 * 1024);
     ~ByteSource();
     ByteSource(const ByteSource&) = delete;
     ByteSource& operator=(const ByteSource&) = delete;
@@ -60,6 +61,7 @@ private:
     bool recognised_ = false;
     StreamForm form_ = StreamForm::plain;
     bool raw_at_end_ = false;
+    std::size_t input_size_;
     std::unique_ptr<unsigned char[]> input_;
     std::size_t input_begin_ = 0, input_end_ = 0;  // compressed bytes read, not yet decoded
     std::unique_ptr<Gzip> gzip_;

@@ -14,7 +14,7 @@ constexpr std::size_t reader_stack_size = 512 * 1024;
 }  // namespace
 
 ReadAhead::ReadAhead(int descriptor, std::string path, std::size_t block_size, std::size_t ring_size)
-    : source_(descriptor, std::move(path)), block_size_(block_size), blocks_(ring_size) {
+    : source_(descriptor, std::move(path), block_size), block_size_(block_size), blocks_(ring_size) {
     buffers_.reserve(ring_size);
     for (std::size_t i = 0; i < ring_size; ++i) {
         buffers_.emplace_back(room() + block_size_);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "byte_source.hpp"
+#include "compression.hpp"
 #include "hittab/driver.hpp"
 #include "hittab/scanner.hpp"
 #include "hittab/table_writer.hpp"
@@ -45,12 +47,22 @@ std::ostream& operator<<(std::ostream& out, const Outcome& outcome) {
     return out;
 }
 
-Outcome convert(std::string_view report, std::size_t block_size, const Kernel& kernel) {
+Outcome convert_as_given(std::string_view report, std::size_t block_size, const Kernel& kernel) {
     return run_conversion([&](TableWriter& table) {
         ReportReader reader(stream_holding(report), "report", block_size);
         hittab::convert(reader, table, kernel);
         reader.close();
     });
+}
+
+Outcome convert(std::string_view report, std::size_t block_size, const Kernel& kernel) {
+    Outcome plain = convert_as_given(report, block_size, kernel);
+    if (is_packed(report)) return plain;
+    for (const PackedForm& form : packed_forms(block_size)) {
+        Outcome packed = convert_as_given(pack(report, form), block_size, kernel);
+        if (!(packed == plain)) return differs_when_packed(std::move(packed), form);
+    }
+    return plain;
 }
 
 Outcome convert_line_by_line(std::string_view report, const Kernel& kernel) {
@@ -75,6 +87,16 @@ Outcome convert_line_by_line(std::string_view report, const Kernel& kernel) {
         }
         dump(record, table);
     });
+}
+
+bool is_packed(std::string_view report) {
+    return recognise_form(reinterpret_cast<const unsigned char*>(report.data()), report.size()) != StreamForm::plain;
+}
+
+Outcome differs_when_packed(Outcome packed, const PackedForm& form) {
+    packed.failed = true;
+    packed.message = std::string("packed as ") + form.name + ", the report converts otherwise: " + packed.message;
+    return packed;
 }
 
 Outcome table_of(std::string table) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "compression.hpp"
 #include "failure.hpp"
 #include "kernel.hpp"
 #include "report_reader.hpp"
@@ -31,8 +32,21 @@ struct Outcome {
 std::ostream& operator<<(std::ostream& out, const Outcome& outcome);
 
 // The tool's own path: blocks of `block_size`, line search, scanner, writer.
+// Unless the report is itself compressed, the same report packed in every
+// form of packed_forms() must convert the same; an outcome that differs is
+// returned as a failure naming the form.
 Outcome convert(std::string_view report, std::size_t block_size = default_block_size,
                 const Kernel& kernel = best_kernel());
+
+// The tool's own path for the report's bytes as they are.
+Outcome convert_as_given(std::string_view report, std::size_t block_size = default_block_size,
+                         const Kernel& kernel = best_kernel());
+
+// Whether the report's first bytes announce a compressed stream.
+bool is_packed(std::string_view report);
+
+// `packed`, the outcome of `form`, marked as differing from the plain report's.
+Outcome differs_when_packed(Outcome packed, const PackedForm& form);
 
 // The reference path: whole text in memory, line ends normalised with plain
 // string operations, every line handed to the scanner.

@@ -1,5 +1,7 @@
 #include "hsp_conversion.hpp"
 
+#include "compression.hpp"
+#include "conversion.hpp"
 #include "failure.hpp"
 #include "hsptab/driver.hpp"
 #include "hsptab/field_writer.hpp"
@@ -8,7 +10,10 @@
 
 namespace hittab::tests {
 
-HspOutcome convert_hsps(std::string_view report, const std::string& fields, bool comments, std::size_t block_size) {
+namespace {
+
+HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fields, bool comments,
+                                 std::size_t block_size) {
     MemoryTable memory;
     HspOutcome outcome;
     {
@@ -27,6 +32,23 @@ HspOutcome convert_hsps(std::string_view report, const std::string& fields, bool
     }
     outcome.table = memory.text();
     return outcome;
+}
+
+}  // namespace
+
+HspOutcome convert_hsps(std::string_view report, const std::string& fields, bool comments, std::size_t block_size) {
+    HspOutcome plain = convert_hsps_as_given(report, fields, comments, block_size);
+    if (is_packed(report)) return plain;
+    for (const PackedForm& form : packed_forms(block_size)) {
+        HspOutcome packed = convert_hsps_as_given(pack(report, form), fields, comments, block_size);
+        if (packed.table != plain.table || packed.failed != plain.failed || packed.message != plain.message ||
+            packed.line_number != plain.line_number) {
+            packed.failed = true;
+            packed.message = std::string("packed as ") + form.name + ", the report converts otherwise: " + packed.message;
+            return packed;
+        }
+    }
+    return plain;
 }
 
 }  // namespace hittab::tests

@@ -1,0 +1,32 @@
+// Reports packed as gzip, BGZF and zstd files are written, for the tests
+// that require every packing of a report to convert to the same table.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hittab::tests {
+
+enum class Packing { gzip, gzip_members, bgzf, zstd, zstd_frames };
+
+struct PackedForm {
+    const char* name;
+    Packing packing;
+    std::size_t piece_size;  // text per member or frame; 0: one for the whole text
+};
+
+// The packed forms every conversion is checked through for reports read in
+// blocks of `block_size`: members and frames end at block boundaries, and
+// inside blocks.
+std::vector<PackedForm> packed_forms(std::size_t block_size);
+
+// `text` packed as `form`, one string per gzip member or zstd frame. Each
+// carries its checksum; BGZF ends with its empty end-of-file member.
+std::vector<std::string> packed_pieces(std::string_view text, const PackedForm& form);
+
+// The pieces joined: the file as a compressor would write it.
+std::string pack(std::string_view text, const PackedForm& form);
+
+}  // namespace hittab::tests
