@@ -135,6 +135,15 @@ bool ByteSource::refill_input() {
     return input_end_ != 0;
 }
 
+bool ByteSource::has_at_least(std::size_t count) {
+    if (input_end_ - input_begin_ >= count) return true;
+    std::memmove(input_.get(), input_.get() + input_begin_, input_end_ - input_begin_);
+    input_end_ -= input_begin_;
+    input_begin_ = 0;
+    input_end_ += read_raw(input_.get() + input_end_, input_size_ - input_end_);
+    return input_end_ >= count;
+}
+
 void ByteSource::recognise() {
     // Enough bytes for the longest magic, unless the report is shorter.
     input_end_ = read_raw(input_.get(), longest_magic);
@@ -179,9 +188,18 @@ void ByteSource::read_gzip(unsigned char* into, std::size_t capacity, std::size_
                 finished_ = true;
                 break;
             }
-            if (gzip_->after_a_member && input_[input_begin_] == 0) {
-                check_padding_after_gzip();
-                break;
+            if (gzip_->after_a_member) {
+                if (input_[input_begin_] == 0) {
+                    check_padding_after_gzip();
+                    break;
+                }
+                // Another member, or bytes that do not belong to the stream.
+                bool whole_magic = has_at_least(sizeof gzip_magic);
+                std::size_t magic_bytes = std::min(sizeof gzip_magic, input_end_ - input_begin_);
+                if (std::memcmp(input_.get() + input_begin_, gzip_magic, magic_bytes) != 0) {
+                    throw damaged_report(path_, "gzip: unexpected bytes after the last member");
+                }
+                if (!whole_magic) throw damaged_report(path_, "gzip data ends early");
             }
             isal_inflate_init(&state);
             state.crc_flag = ISAL_GZIP;

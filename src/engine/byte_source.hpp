@@ -47,6 +47,7 @@ private:
 
     std::size_t read_raw(unsigned char* into, std::size_t capacity);
     bool refill_input();
+    bool has_at_least(std::size_t count);
     void recognise();
     void read_plain(unsigned char* into, std::size_t capacity, std::size_t& produced);
     void read_gzip(unsigned char* into, std::size_t capacity, std::size_t& produced);
