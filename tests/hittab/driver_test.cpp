@@ -227,3 +227,86 @@ TEST(Examples, BundledReportsGiveTheirTables) {
 
 }  // namespace
 }  // namespace hittab::tests
+
+namespace hittab::tests {
+namespace {
+
+bool on_path(const ScratchDir& dir, const std::string& program) {
+    return run_shell(dir, "command -v " + program + " >/dev/null").status == 0;
+}
+
+// Reports compressed by the tools people use, each under a name that says
+// nothing of it, convert to the table of the plain report.
+TEST(CompressedReports, ReadByContentAsTheToolsWroteThem) {
+    ScratchDir dir;
+    std::string examples = HITTAB_EXAMPLES;
+    std::string report = read_file(examples + "/blastn_current.txt");
+    std::string table = read_file(examples + "/blastn_current.tsv");
+    write_file(dir / "plain", report);
+    const std::pair<const char*, const char*> compressors[] = {
+        {"gzip", "gzip -c -9 -N plain"},         {"gzip", "gzip -c -1 plain; gzip -c plain"},  // two members
+        {"pigz", "pigz -c -b 32 plain"},         {"bgzip", "bgzip -c plain"},
+        {"zstd", "zstd -q -c -19 plain"},        {"zstd", "zstd -q -c --no-check plain; zstd -q -c plain"},
+        {"igzip", "igzip -c plain"},
+    };
+    for (const auto& [program, command] : compressors) {
+        if (!on_path(dir, program)) {
+            ADD_FAILURE() << program << " is not installed; the test needs it";
+            continue;
+        }
+        fs::remove(dir / "report.txt");
+        fs::remove(dir / "t");
+        ASSERT_EQ(run_shell(dir, "(" + std::string(command) + ") > report.txt").status, 0) << command;
+        Finished run = run_hittab(dir, {"report.txt", "t"});
+        EXPECT_EQ(run.status, 0) << command << ": " << run.err;
+        std::string expected = std::string(command).find(';') != std::string::npos
+                                   ? table + table.substr(table.find('\n') + 1)
+                                   : table;
+        EXPECT_TRUE(read_file(dir / "t") == expected) << command;
+    }
+}
+
+TEST(CompressedReports, ThroughStandardInputAndProcessSubstitution) {
+    ScratchDir dir;
+    write_file(dir / "r", two_hits);
+    ASSERT_EQ(run_shell(dir, "gzip -c r > r.gz && zstd -q -c r > r.zst").status, 0);
+    const char* commands[] = {
+        "cat r.gz | HITTAB /dev/stdin t",
+        "bash -c \"HITTAB <(cat r.zst) t\"",
+    };
+    for (std::string command : commands) {
+        command.replace(command.find("HITTAB"), 6, command_line_for(HITTAB_BINARY));
+        fs::remove(dir / "t");
+        Finished run = run_shell(dir, command);
+        EXPECT_EQ(run.status, 0) << command << ": " << run.err;
+        EXPECT_EQ(read_file(dir / "t"), two_rows) << command;
+    }
+}
+
+TEST(CompressedReports, TruncatedKeepsTheRowsBeforeAndSaysWhy) {
+    ScratchDir dir;
+    std::string report = "BLASTN 2.12.0+\n\nQuery= q1\n\nLength=900\n";
+    std::string rows = header;
+    for (int hit = 0; hit < 5000; ++hit) {
+        std::string id = "read" + std::to_string(hit);
+        report += ">" + id + " NAME length=" + std::to_string(hit) + "\n Score = 40.1 bits (20),  Expect = 3e-04\n";
+        rows += id + " NAME " + std::to_string(hit) + " 40.1 20 3e-04 identities gaps strand\n";
+    }
+    write_file(dir / "r", report);
+    ASSERT_EQ(run_shell(dir, "gzip -c r > r.gz && zstd -q -c r > r.zst").status, 0);
+    for (const char* name : {"r.gz", "r.zst"}) {
+        std::string packed = read_file(dir / name);
+        write_file(dir / "cut", packed.substr(0, packed.size() / 2));
+        fs::remove(dir / "t");
+        Finished run = run_hittab(dir, {"cut", "t"});
+        std::string form = name == std::string("r.gz") ? "gzip" : "zstd";
+        expect_failure(run, "hittab: input/output failure: cannot read report 'cut': " + form + " data ends early\n");
+        std::string table = read_file(dir / "t");
+        // About half the rows, each whole, and none that the report does not hold.
+        EXPECT_GT(table.size(), rows.size() / 4) << name;
+        EXPECT_TRUE(rows.compare(0, table.size(), table) == 0 && table.back() == '\n') << name;
+    }
+}
+
+}  // namespace
+}  // namespace hittab::tests

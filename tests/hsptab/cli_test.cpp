@@ -146,6 +146,37 @@ TEST(HsptabOutput, AReaderThatStopsEarlyIsNoFailure) {
     EXPECT_EQ(run.err, "");
 }
 
+TEST(HsptabCompressed, ReportsOfEveryFormInOneRunAndOnStandardInput) {
+    ScratchDir dir;
+    write_file(dir / "a", report_with("a", 1));
+    write_file(dir / "b", report_with("b", 2));
+    ASSERT_EQ(run_shell(dir, "gzip -c a > a.gz && zstd -q -c b > b.zst").status, 0);
+    Finished mixed = run_hsptab(dir, {"a.gz", "b.zst", "a"});
+    EXPECT_EQ(mixed.status, 0) << mixed.err;
+    EXPECT_EQ(mixed.out, row_of("a") + row_of("b") + row_of("b") + row_of("a"));
+
+    Limits from_file;
+    from_file.input = "b.zst";
+    Finished redirected = run_hsptab(dir, {}, from_file);
+    EXPECT_EQ(redirected.status, 0) << redirected.err;
+    EXPECT_EQ(redirected.out, row_of("b") + row_of("b"));
+
+    Finished piped = run_shell(dir, "cat a.gz | " + command_line_for(HSPTAB_BINARY) + " -");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, row_of("a"));
+}
+
+TEST(HsptabCompressed, DamageKeepsEarlierRowsAndNamesTheReport) {
+    ScratchDir dir;
+    write_file(dir / "a", report_with("a", 1));
+    ASSERT_EQ(run_shell(dir, "gzip -c a > a.gz && cp a.gz bad.gz && printf garbage >> bad.gz").status, 0);
+    Finished run = run_hsptab(dir, {"a", "bad.gz"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, row_of("a") + row_of("a"));
+    EXPECT_EQ(run.err, "hsptab: input/output failure: cannot read report 'bad.gz': gzip: unexpected bytes after the "
+                       "last member\n");
+}
+
 TEST(HsptabFailures, NameTheReportAndTheLineAndKeepEarlierRows) {
     ScratchDir dir;
     std::string whole = report_with("q", 2);
