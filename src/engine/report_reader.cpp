@@ -72,9 +72,9 @@ PaddedView ReportReader::next_lines() {
             pending_begin_ = pending_end_;
             return rest;
         }
-        // A failure comes after the whole lines read before it; the
-        // unfinished line before it is lost with the rest.
-        if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+        // A failure comes after the whole lines read before it, and stays:
+        // the unfinished line before it is lost with the rest.
+        if (failure_) std::rethrow_exception(failure_);
 
         Block block = read_ahead_->take();
         // The unfinished line goes just before the new block, in its room,

@@ -13,16 +13,16 @@
 #include "scratch_dir.hpp"
 
 #if defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 #define HITTAB_SANITIZED 1
 #endif
 #endif
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define HITTAB_SANITIZED 1
 #endif
 
 // The address space limit holds only where the process maps what it uses.
-// AddressSanitizer reserves a huge shadow; qemu-user maps a large guest space
+// AddressSanitizer and ThreadSanitizer reserve a huge shadow; qemu-user maps a large guest space
 // for itself and ignores an emulated RLIMIT_AS. There the report still goes
 // through the binary and is checked, only without the memory limit.
 #if !defined(HITTAB_SANITIZED) && !defined(HITTAB_EMULATOR)
