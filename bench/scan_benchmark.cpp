@@ -59,7 +59,8 @@ void find_lines(benchmark::State& state, const hittab::Kernel* kernel) {
 // The whole conversion, reader and its thread included, from a file in memory.
 void convert_whole_report(benchmark::State& state) {
     int in_memory = memfd_create("report", MFD_CLOEXEC);
-    if (in_memory < 0 || write(in_memory, report->data(), report->capacity()) != static_cast<ssize_t>(report->capacity())) {
+    if (in_memory < 0 ||
+        write(in_memory, report->data(), report->capacity()) != static_cast<ssize_t>(report->capacity())) {
         state.SkipWithError("no file in memory for the report");
         return;
     }

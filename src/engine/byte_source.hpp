@@ -57,7 +57,7 @@ private:
     int descriptor_;
     std::string path_;
     std::atomic<bool> stopped_{false};
-    bool waits_ = false;     // a pipe or terminal: reads may block, so they wait on poll
+    bool waits_ = false;      // a pipe or terminal: reads may block, so they wait on poll
     int wake_[2] = {-1, -1};  // stop() writes here to end such a wait
     bool recognised_ = false;
     StreamForm form_ = StreamForm::plain;

@@ -66,9 +66,9 @@ PaddedView ReportReader::next_lines() {
                 long_line_handed_out_ = true;
                 return long_line_.view(0, long_line_size_);
             }
-            PaddedView rest = held_.buffer != nullptr
-                                  ? held_.buffer->view(pending_begin_ - held_.buffer->data(), pending_end_ - pending_begin_)
-                                  : PaddedView();
+            PaddedView rest = held_.buffer != nullptr ? held_.buffer->view(pending_begin_ - held_.buffer->data(),
+                                                                           pending_end_ - pending_begin_)
+                                                      : PaddedView();
             pending_begin_ = pending_end_;
             return rest;
         }

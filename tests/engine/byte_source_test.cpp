@@ -32,7 +32,8 @@ Decoded decode(const std::string& stream, std::size_t input_size = 4096, std::si
     Decoded decoded;
     std::vector<char> buffer(read_size);
     try {
-        for (std::size_t got; (got = source.read(buffer.data(), read_size)) != 0;) decoded.bytes.append(buffer.data(), got);
+        for (std::size_t got; (got = source.read(buffer.data(), read_size)) != 0;)
+            decoded.bytes.append(buffer.data(), got);
     } catch (const Failure& failure) {
         EXPECT_EQ(failure.kind, FailureKind::io);
         decoded.failure = failure.what();
@@ -51,7 +52,9 @@ std::string some_text(std::size_t lines) {
     return text;
 }
 
-bool starts_with(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool starts_with(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 TEST(RecogniseForm, ByTheFirstBytesOnly) {
     struct Case {
@@ -88,8 +91,10 @@ TEST(ByteSource, EveryPackingDecodesToTheTextWhateverTheReadSizes) {
                 for (std::size_t read_size : {1, 997, 1 << 20}) {
                     if (read_size == 1 && input_size > 13) continue;  // slow and adds nothing
                     Decoded decoded = decode(packed, input_size, read_size);
-                    ASSERT_EQ(decoded.failure, "") << form.name << ", input " << input_size << ", reads of " << read_size;
-                    ASSERT_TRUE(decoded.bytes == text) << form.name << ", input " << input_size << ", reads of " << read_size;
+                    ASSERT_EQ(decoded.failure, "")
+                        << form.name << ", input " << input_size << ", reads of " << read_size;
+                    ASSERT_TRUE(decoded.bytes == text)
+                        << form.name << ", input " << input_size << ", reads of " << read_size;
                 }
             }
         }
@@ -108,8 +113,9 @@ TEST(ByteSource, ATruncatedStreamEndsEarlyAfterTheBytesBefore) {
         std::string packed;
         std::vector<std::size_t> piece_ends;
         for (const std::string& piece : pieces) piece_ends.push_back((packed += piece).size());
-        const std::string ends_early = form.packing == Packing::zstd_frames ? "cannot read report 'r': zstd data ends early"
-                                                                            : "cannot read report 'r': gzip data ends early";
+        const std::string ends_early = form.packing == Packing::zstd_frames
+                                           ? "cannot read report 'r': zstd data ends early"
+                                           : "cannot read report 'r': gzip data ends early";
         std::size_t complete_pieces = 0;
         // From the whole magic on: a shorter file is plain text.
         for (std::size_t cut = form.packing == Packing::zstd_frames ? 4 : 2; cut < packed.size(); ++cut) {
@@ -150,10 +156,10 @@ TEST(ByteSource, ADamagedStreamFailsWithWhatIsWrong) {
         {"gzip then zeros", gzip + std::string(1000, '\0'), "", text},
         {"gzip, zeros, garbage", gzip + std::string(1000, '\0') + "x", "gzip: unexpected bytes after the last member",
          text},
-        {"gzip twice, then a wrong magic", gzip + gzip + "\x1f\x8c rest", "gzip: unexpected bytes after the last member",
-         text + text},
-        {"gzip of another method", "\x1f\x8b\x07\0\0\0\0\0\0\xff"s + "rest", "gzip data uses an unknown compression method",
-         ""},
+        {"gzip twice, then a wrong magic", gzip + gzip + "\x1f\x8c rest",
+         "gzip: unexpected bytes after the last member", text + text},
+        {"gzip of another method", "\x1f\x8b\x07\0\0\0\0\0\0\xff"s + "rest",
+         "gzip data uses an unknown compression method", ""},
         {"gzip magic alone", "\x1f\x8b", "gzip data ends early", ""},
         {"zstd checksum", bad_zstd_checksum, "zstd: checksum mismatch", text},
         {"zstd then garbage", zstd + "garbage and more garbage", "zstd: unexpected bytes after the last frame", text},

@@ -255,9 +255,9 @@ TEST(CompressedReports, ReadByContentAsTheToolsWroteThem) {
     std::string table = read_file(examples + "/blastn_current.tsv");
     write_file(dir / "plain", report);
     const std::pair<const char*, const char*> compressors[] = {
-        {"gzip", "gzip -c -9 -N plain"},         {"gzip", "gzip -c -1 plain; gzip -c plain"},  // two members
-        {"pigz", "pigz -c -b 32 plain"},         {"bgzip", "bgzip -c plain"},
-        {"zstd", "zstd -q -c -19 plain"},        {"zstd", "zstd -q -c --no-check plain; zstd -q -c plain"},
+        {"gzip", "gzip -c -9 -N plain"},  {"gzip", "gzip -c -1 plain; gzip -c plain"},  // two members
+        {"pigz", "pigz -c -b 32 plain"},  {"bgzip", "bgzip -c plain"},
+        {"zstd", "zstd -q -c -19 plain"}, {"zstd", "zstd -q -c --no-check plain; zstd -q -c plain"},
         {"igzip", "igzip -c plain"},
     };
     for (const auto& [program, command] : compressors) {
@@ -270,9 +270,8 @@ TEST(CompressedReports, ReadByContentAsTheToolsWroteThem) {
         ASSERT_EQ(run_shell(dir, "(" + std::string(command) + ") > report.txt").status, 0) << command;
         Finished run = run_hittab(dir, {"report.txt", "t"});
         EXPECT_EQ(run.status, 0) << command << ": " << run.err;
-        std::string expected = std::string(command).find(';') != std::string::npos
-                                   ? table + table.substr(table.find('\n') + 1)
-                                   : table;
+        std::string expected =
+            std::string(command).find(';') != std::string::npos ? table + table.substr(table.find('\n') + 1) : table;
         EXPECT_TRUE(read_file(dir / "t") == expected) << command;
     }
 }

@@ -173,8 +173,9 @@ TEST(HsptabCompressed, DamageKeepsEarlierRowsAndNamesTheReport) {
     Finished run = run_hsptab(dir, {"a", "bad.gz"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, row_of("a") + row_of("a"));
-    EXPECT_EQ(run.err, "hsptab: input/output failure: cannot read report 'bad.gz': gzip: unexpected bytes after the "
-                       "last member\n");
+    EXPECT_EQ(run.err,
+              "hsptab: input/output failure: cannot read report 'bad.gz': gzip: unexpected bytes after the "
+              "last member\n");
 }
 
 TEST(HsptabFailures, NameTheReportAndTheLineAndKeepEarlierRows) {

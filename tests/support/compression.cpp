@@ -37,8 +37,8 @@ std::string bgzf_block(std::string_view text) {
     std::string block("\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0", 16);
     append_little_endian(block, static_cast<std::uint32_t>(block.size() + 2 + body.size() + 8 - 1), 2);
     block += body;
-    append_little_endian(block,
-                         crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(text.data()), text.size()), 4);
+    append_little_endian(block, crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(text.data()), text.size()),
+                         4);
     append_little_endian(block, static_cast<std::uint32_t>(text.size()), 4);
     return block;
 }

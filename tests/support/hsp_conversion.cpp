@@ -44,7 +44,8 @@ HspOutcome convert_hsps(std::string_view report, const std::string& fields, bool
         if (packed.table != plain.table || packed.failed != plain.failed || packed.message != plain.message ||
             packed.line_number != plain.line_number) {
             packed.failed = true;
-            packed.message = std::string("packed as ") + form.name + ", the report converts otherwise: " + packed.message;
+            packed.message =
+                std::string("packed as ") + form.name + ", the report converts otherwise: " + packed.message;
             return packed;
         }
     }
