@@ -161,8 +161,62 @@ int frame_from(std::uint64_t start, std::uint64_t end, std::uint64_t length) {
 
 }  // namespace
 
-LayoutReader::LayoutReader(std::string path, FieldWriter& writer)
-    : path_(std::move(path)), writer_(writer), keep_sequences_(writer.needs_sequences()) {}
+// A run of lines with the masks of its 64-byte windows: the next line feed
+// or space, and the dashes of a stretch, are read from the bits rather than
+// from the bytes.
+struct MarkedLines {
+    const char* begin;
+    const AlignmentMasks* masks;
+};
+
+namespace {
+
+// The first byte in [from, limit) whose bit `mask` has, or `limit`.
+template <std::uint64_t AlignmentMasks::*mask>
+const char* find_marked(const MarkedLines& marked, const char* from, const char* limit) {
+    if (from >= limit) return limit;
+    auto at = static_cast<std::size_t>(from - marked.begin);
+    auto stop = static_cast<std::size_t>(limit - marked.begin);
+    std::size_t window = at / 64;
+    std::uint64_t bits = marked.masks[window].*mask >> (at % 64);
+    while (bits == 0) {
+        at = ++window * 64;
+        if (at >= stop) return limit;
+        bits = marked.masks[window].*mask;
+    }
+    std::size_t found = at + static_cast<std::size_t>(__builtin_ctzll(bits));
+    return found < stop ? marked.begin + found : limit;
+}
+
+struct GapCount {
+    std::uint64_t columns = 0;  // dashes
+    std::uint64_t runs = 0;     // dashes that follow no dash; one at `from` always counts
+};
+
+// The dashes in [from, to), which is not empty, counted from their masks.
+GapCount count_gaps(const MarkedLines& marked, const char* from, const char* to) {
+    auto at = static_cast<std::size_t>(from - marked.begin);
+    auto stop = static_cast<std::size_t>(to - marked.begin);
+    GapCount count;
+    for (std::size_t window = at / 64; window * 64 < stop; ++window) {
+        std::uint64_t dashes = marked.masks[window].dashes;
+        std::uint64_t after_dash = dashes << 1 | (window * 64 > at ? marked.masks[window - 1].dashes >> 63 : 0);
+        std::uint64_t inside = ~std::uint64_t{0};
+        if (window * 64 < at) {
+            inside <<= at % 64;
+            after_dash &= ~(std::uint64_t{1} << at % 64);
+        }
+        if (stop - window * 64 < 64) inside &= ~(~std::uint64_t{0} << (stop - window * 64));
+        count.columns += static_cast<std::uint64_t>(__builtin_popcountll(dashes & inside));
+        count.runs += static_cast<std::uint64_t>(__builtin_popcountll(dashes & ~after_dash & inside));
+    }
+    return count;
+}
+
+}  // namespace
+
+LayoutReader::LayoutReader(std::string path, FieldWriter& writer, const Kernel& kernel)
+    : path_(std::move(path)), writer_(writer), kernel_(kernel), keep_sequences_(writer.needs_sequences()) {}
 
 void LayoutReader::fail(const std::string& message, std::uint64_t line_number) const {
     throw layout_failure(message, line_number);
@@ -251,9 +305,11 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     place_ = Place::in_hsp;
 }
 
-void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std::uint64_t line_number) {
+void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std::uint64_t line_number,
+                                       const MarkedLines& marked) {
     // "Query  1    ACGT-ACGT  8", "Sbjct: 201 ACGTTACGT 209". Nearly every line
-    // of a report is one of these: read once, the residues with memchr.
+    // of a report is one of these: the residues' end and their gaps come
+    // from the masks.
     const char* p = line.data() + 5;
     const char* end = line.data() + line.size();
     if (p != end && *p == ':') ++p;
@@ -264,8 +320,7 @@ void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std
     bool parsed = p != digits && p - digits < 19;
     while (p != end && *p == ' ') ++p;
     const char* residues_begin = p;
-    const char* space = static_cast<const char*>(std::memchr(p, ' ', static_cast<std::size_t>(end - p)));
-    const char* residues_end = space != nullptr ? space : end;
+    const char* residues_end = find_marked<&AlignmentMasks::spaces>(marked, p, end);
     p = residues_end;
     while (p != end && *p == ' ') ++p;
     digits = p;
@@ -291,23 +346,17 @@ void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std
     std::uint64_t& last = is_query ? hsp_.query_end : hsp_.subject_end;
     if (first_line) start = from;
     last = to;
-    // Gap runs, found with memchr: most lines have none.
     bool& in_gap = is_query ? hsp_.query_in_gap : hsp_.subject_in_gap;
-    const char* at = residues_begin;
     bool run_continues = in_gap;
     in_gap = false;
     std::uint64_t line_gaps = 0;
-    // An alignment whose Identities line counts no gaps needs no search for them.
-    bool may_have_gaps = !hsp_.has_gaps_line || hsp_.gaps != 0;
-    while (const char* gap = may_have_gaps ? static_cast<const char*>(
-                                                 std::memchr(at, '-', static_cast<std::size_t>(residues_end - at)))
-                                           : nullptr) {
-        bool opens = !(gap == residues_begin ? run_continues : gap[-1] == '-');
-        hsp_.gap_opens += opens;
-        ++line_gaps;
-        at = gap + 1;
-        in_gap = at == residues_end;
-        if (in_gap) break;
+    // An alignment whose Identities line counts no gaps needs no count of them.
+    if (!hsp_.has_gaps_line || hsp_.gaps != 0) {
+        GapCount gaps = count_gaps(marked, residues_begin, residues_end);
+        line_gaps = gaps.columns;
+        // A run that goes on from the line before opened there.
+        hsp_.gap_opens += gaps.runs - (run_continues && residues.front() == '-');
+        in_gap = residues.back() == '-';
     }
     hsp_.counted_gaps += line_gaps;
     if (is_query) hsp_.query_letters += residues.size() - line_gaps;
@@ -433,26 +482,41 @@ void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_numbe
     }
 }
 
-void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
-    if (place_ == Place::in_hsp) {
-        // Inside an alignment, nearly every line is blank, a midline or an
-        // alignment line: decided on its first bytes.
-        if (line.empty()) return;
-        // "Query=" and "Query #1:" begin a query, any other "Query" an alignment line.
-        if (starts_with(line, "Query") && !starts_with(line, "Query=") && !starts_with(line, "Query #")) {
-            read_alignment_line(line, true, line_number);
-            return;
+void LayoutReader::read_lines(PaddedView lines, std::uint64_t& line_number) {
+    masks_.resize((lines.size() + 63) / 64);
+    kernel_.mark_alignment_bytes(lines, masks_.data());
+    MarkedLines marked{lines.data(), masks_.data()};
+    const char* end = lines.data() + lines.size();
+    for (const char* start = lines.data(); start < end;) {
+        const char* line_end = find_marked<&AlignmentMasks::line_feeds>(marked, start, end);
+        std::string_view line(start, static_cast<std::size_t>(line_end - start));
+        start = line_end + 1;
+        ++line_number;
+        if (place_ == Place::in_hsp) {
+            // Inside an alignment, nearly every line is blank, a midline or an
+            // alignment line: decided on its first bytes.
+            if (line.empty()) continue;
+            // "Query=" and "Query #1:" begin a query, any other "Query" an alignment line.
+            if (starts_with(line, "Query") && !starts_with(line, "Query=") && !starts_with(line, "Query #")) {
+                read_alignment_line(line, true, line_number, marked);
+                continue;
+            }
+            if (starts_with(line, "Sbjct")) {
+                read_alignment_line(line, false, line_number, marked);
+                continue;
+            }
+            if (line.size() > 1 && line[0] == ' ' && line[1] == ' ') continue;  // a midline
+        } else if (place_ == Place::in_query || place_ == Place::in_subject) {
+            // Between alignments only a few kinds of line matter; the list of
+            // subjects and the statistics are passed over on their first byte.
+            if (line.empty() || std::strchr("BTPRDQ> S", line[0]) == nullptr) continue;
         }
-        if (starts_with(line, "Sbjct")) {
-            read_alignment_line(line, false, line_number);
-            return;
-        }
-        if (line.size() > 1 && line[0] == ' ' && line[1] == ' ') return;  // a midline
-    } else if (place_ == Place::in_query || place_ == Place::in_subject) {
-        // Between alignments only a few kinds of line matter; the list of
-        // subjects and the statistics are passed over on their first byte.
-        if (line.empty() || std::strchr("BTPRDQ> S", line[0]) == nullptr) return;
+        read_line(line, line_number);
     }
+}
+
+// Any line the quick tests in read_lines leave.
+void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
     std::string_view name;
     if (is_program_line(line, name)) {
         start_program(line, name, line_number);
