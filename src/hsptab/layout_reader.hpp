@@ -52,8 +52,13 @@ private:
     void read_round(std::string_view line);
     void start_hsp(std::string_view line, std::uint64_t line_number);
     void read_hsp_line(std::string_view line, std::uint64_t line_number);
-    void read_alignment_line(std::string_view line, bool is_query, std::uint64_t line_number,
-                             const MarkedLines& marked);
+    // From `start`, the lines of an alignment up to the first that is
+    // something else; gives that line's start, or `end`.
+    const char* read_alignment(const char* start, const char* end, std::uint64_t& line_number,
+                               const MarkedLines& marked);
+    // The alignment line at `start`; gives its end.
+    const char* read_alignment_line(const char* start, const char* text_end, bool is_query, std::uint64_t line_number,
+                                    const MarkedLines& marked);
     void finish_hsp(std::uint64_t line_number);
     void finish_query();
     [[noreturn]] void fail(const std::string& message, std::uint64_t line_number) const;
