@@ -120,7 +120,15 @@ bool is_known_program(std::string_view word) {
 // "BLASTN 2.12.0+", "BLASTP 2.0.10 [Aug-26-1999]": a program's name, a
 // space, a version. Gives the name.
 bool is_program_line(std::string_view line, std::string_view& name) {
-    if (line.empty() || std::strchr("BTPRD", line[0]) == nullptr) return false;
+    if (line.empty()) return false;
+    switch (line[0]) {  // the first letters of the known programs
+        case 'B':
+        case 'T':
+        case 'P':
+        case 'R':
+        case 'D': break;
+        default: return false;
+    }
     std::string_view rest = line.substr(0, 12);
     std::string_view word = take_word(rest);
     if (rest.size() < 2 || rest[0] != ' ' || !is_digit(rest[1])) return false;
@@ -224,17 +232,6 @@ const char* find_marked(const MarkedLines& marked, const char* from, const char*
     return found < stop ? marked.begin + found : limit;
 }
 
-// The first byte from `from` on that is no space; the text's end at most,
-// as no bit is set past it.
-const char* skip_marked_spaces(const MarkedLines& marked, const char* from) {
-    for (;;) {
-        std::uint64_t spaces =
-            marks_from<&AlignmentMasks::spaces>(marked, static_cast<std::size_t>(from - marked.begin));
-        if (spaces != ~std::uint64_t{0}) return from + __builtin_ctzll(~spaces);
-        from += 64;
-    }
-}
-
 // The first space or line feed in [from, limit), or `limit`.
 const char* find_space_or_line_end(const MarkedLines& marked, const char* from, const char* limit) {
     for (; from < limit; from += 64) {
@@ -295,17 +292,18 @@ struct AlignmentLine {
 bool parse_alignment_line(const MarkedLines& marked, const char* start, const char* text_end, AlignmentLine& line) {
     const char* p = start + 5;
     if (*p == ':') ++p;
-    p = skip_marked_spaces(marked, p);
+    while (*p == ' ') ++p;
     const char* digits = p;
     while (is_digit(*p)) line.from = line.from * 10 + static_cast<std::uint64_t>(*p++ - '0');
     if (p == digits || p - digits >= 19) return false;
-    p = skip_marked_spaces(marked, p);
+    while (*p == ' ') ++p;
     // The residues end at a space; a line end first leaves no end coordinate.
     const char* residues_end = find_space_or_line_end(marked, p, text_end);
     if (residues_end == p || residues_end == text_end || *residues_end != ' ') return false;
     line.residues_begin = p;
     line.residues_end = residues_end;
-    p = skip_marked_spaces(marked, residues_end);
+    p = residues_end + 1;
+    while (*p == ' ') ++p;
     digits = p;
     while (is_digit(*p)) line.to = line.to * 10 + static_cast<std::uint64_t>(*p++ - '0');
     if (p == digits || p - digits >= 19) return false;
