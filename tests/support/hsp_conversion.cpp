@@ -8,7 +8,8 @@
 
 namespace hittab::tests {
 
-HspOutcome convert_hsps(std::string_view report, const std::string& fields, bool comments, std::size_t block_size) {
+HspOutcome convert_hsps(std::string_view report, const std::string& fields, bool comments, std::size_t block_size,
+                        const Kernel& kernel) {
     MemoryTable memory;
     HspOutcome outcome;
     {
@@ -16,7 +17,7 @@ HspOutcome convert_hsps(std::string_view report, const std::string& fields, bool
         try {
             hsptab::FieldWriter writer(hsptab::parse_fields(fields), output, comments, false);
             ReportReader reader(stream_holding(report), "report", block_size);
-            hsptab::convert(reader, writer);
+            hsptab::convert(reader, writer, kernel);
             reader.close();
             output.close();
         } catch (const Failure& failure) {
