@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <iterator>
 #include <new>
 #include <optional>
 
@@ -124,30 +123,11 @@ void convert_all(const Options& options, std::vector<Field> fields, std::string&
 
 }  // namespace
 
-void convert(ReportReader& report, FieldWriter& writer) {
-    LayoutReader layout(report.path(), writer);
-    const Kernel& kernel = best_kernel();
+void convert(ReportReader& report, FieldWriter& writer, const Kernel& kernel) {
+    LayoutReader layout(report.path(), writer, kernel);
     std::uint64_t line_number = 0;
     for (PaddedView lines = report.next_lines(); !lines.empty(); lines = report.next_lines()) {
-        // Every line is read, so line ends are found 64 bytes at a time
-        // rather than with a search per line.
-        const char* line_start = lines.data();
-        const char* text_end = lines.data() + lines.size();
-        std::uint32_t line_ends[256];
-        for (PaddedView rest = lines; !rest.empty();) {
-            const char* from = rest.data();
-            std::size_t count = kernel.find_line_ends(rest, line_ends, std::size(line_ends));
-            for (std::size_t i = 0; i < count; ++i) {
-                const char* line_end = from + line_ends[i];
-                layout.read_line(std::string_view(line_start, static_cast<std::size_t>(line_end - line_start)),
-                                 ++line_number);
-                line_start = line_end + 1;
-            }
-        }
-        if (line_start < text_end) {
-            layout.read_line(std::string_view(line_start, static_cast<std::size_t>(text_end - line_start)),
-                             ++line_number);
-        }
+        layout.read_lines(lines, line_number);
     }
     layout.finish(line_number);
 }

@@ -5,14 +5,16 @@
 #include <vector>
 
 #include "field_writer.hpp"
+#include "kernel.hpp"
 #include "report_reader.hpp"
 
 namespace hittab::hsptab {
 
 // The one way through a conversion: every line of `report` through the
 // layout reader into `writer`. Raises a Failure at the first line that breaks
-// the layout; every row before it has been handed to the writer.
-void convert(ReportReader& report, FieldWriter& writer);
+// the layout; every row before it has been handed to the writer. `kernel`
+// marks the bytes the layout reader looks for.
+void convert(ReportReader& report, FieldWriter& writer, const Kernel& kernel = best_kernel());
 
 // The program entry: runs hsptab with its arguments and returns the exit
 // status: 0 on success, 1 after a failed conversion, 2 after a usage error.

@@ -36,6 +36,13 @@ struct Query {
 };
 
 struct Subject {
+    // Back to a fresh record, keeping the room its strings have.
+    void reset() {
+        title.clear();
+        id.clear();
+        length = 0;
+    }
+
     std::string title;  // the whole title, words joined by single spaces
     std::string id;     // its first word, or the first ID the web layout gives
     std::uint64_t length = 0;

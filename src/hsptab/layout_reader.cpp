@@ -73,13 +73,38 @@ bool take_frame(std::string_view& text, int& frame) {
     return true;
 }
 
+// Searches of the few short lines read for each alignment: plain loops,
+// cheaper there than a library call each.
+std::size_t find_byte(std::string_view text, char byte, std::size_t from = 0) {
+    for (std::size_t at = from; at < text.size(); ++at) {
+        if (text[at] == byte) return at;
+    }
+    return std::string_view::npos;
+}
+
+// The first '=' or ':' from `from` on.
+std::size_t find_separator(std::string_view text, std::size_t from = 0) {
+    for (std::size_t at = from; at < text.size(); ++at) {
+        if (text[at] == '=' || text[at] == ':') return at;
+    }
+    return std::string_view::npos;
+}
+
+std::size_t find_text(std::string_view text, std::string_view word) {
+    if (word.size() > text.size()) return std::string_view::npos;
+    for (std::size_t at = 0; at + word.size() <= text.size(); ++at) {
+        if (text[at] == word[0] && text.compare(at, word.size(), word) == 0) return at;
+    }
+    return std::string_view::npos;
+}
+
 // The text after `label` and the separator that follows it ('=' or ':',
 // with spaces around), or empty text when `label` is not in `line`.
 std::string_view after_label(std::string_view line, std::string_view label) {
-    std::size_t at = line.find(label);
+    std::size_t at = find_text(line, label);
     if (at == std::string_view::npos) return std::string_view();
     std::string_view rest = line.substr(at + label.size());
-    std::size_t separator = rest.find_first_of("=:");
+    std::size_t separator = find_separator(rest);
     if (separator == std::string_view::npos) return std::string_view();
     return skip_spaces(rest.substr(separator + 1));
 }
@@ -95,7 +120,15 @@ bool is_known_program(std::string_view word) {
 // "BLASTN 2.12.0+", "BLASTP 2.0.10 [Aug-26-1999]": a program's name, a
 // space, a version. Gives the name.
 bool is_program_line(std::string_view line, std::string_view& name) {
-    if (line.empty() || std::strchr("BTPRD", line[0]) == nullptr) return false;
+    if (line.empty()) return false;
+    switch (line[0]) {  // the first letters of the known programs
+        case 'B':
+        case 'T':
+        case 'P':
+        case 'R':
+        case 'D': break;
+        default: return false;
+    }
     std::string_view rest = line.substr(0, 12);
     std::string_view word = take_word(rest);
     if (rest.size() < 2 || rest[0] != ' ' || !is_digit(rest[1])) return false;
@@ -148,9 +181,10 @@ void append_wrapped(std::string& text, std::string_view line) {
     text += line;
 }
 
-std::string first_word(std::string_view text) {
+// Keeps the room `word` has, as a new subject's ID replaces the last one's.
+void assign_first_word(std::string& word, std::string_view text) {
     text = skip_spaces(text);
-    return std::string(take_word(text));
+    word.assign(take_word(text));
 }
 
 // The frame of a translated sequence from where its alignment starts.
@@ -161,8 +195,153 @@ int frame_from(std::uint64_t start, std::uint64_t end, std::uint64_t length) {
 
 }  // namespace
 
-LayoutReader::LayoutReader(std::string path, FieldWriter& writer)
-    : path_(std::move(path)), writer_(writer), keep_sequences_(writer.needs_sequences()) {}
+// A run of lines with the masks of its 64-byte windows: the next line feed
+// or space, and the dashes of a stretch, are read from the bits rather than
+// from the bytes.
+struct MarkedLines {
+    const char* begin;
+    const AlignmentMasks* masks;
+};
+
+namespace {
+
+// The bits of `mask` for the 64 bytes from the one at offset `at`: bit i
+// stands for byte at + i. The next window's bits come in above, shifted in
+// two steps so that a shift of 0 needs no branch.
+template <std::uint64_t AlignmentMasks::*mask>
+std::uint64_t marks_from(const MarkedLines& marked, std::size_t at) {
+    std::size_t window = at / 64;
+    unsigned shift = at % 64;
+    return marked.masks[window].*mask >> shift | (marked.masks[window + 1].*mask << 1) << (63 - shift);
+}
+
+// The first byte in [from, limit) whose bit `mask` has, or `limit`.
+template <std::uint64_t AlignmentMasks::*mask>
+const char* find_marked(const MarkedLines& marked, const char* from, const char* limit) {
+    if (from >= limit) return limit;
+    auto at = static_cast<std::size_t>(from - marked.begin);
+    auto stop = static_cast<std::size_t>(limit - marked.begin);
+    std::size_t window = at / 64;
+    std::uint64_t bits = marked.masks[window].*mask >> (at % 64);
+    while (bits == 0) {
+        at = ++window * 64;
+        if (at >= stop) return limit;
+        bits = marked.masks[window].*mask;
+    }
+    std::size_t found = at + static_cast<std::size_t>(__builtin_ctzll(bits));
+    return found < stop ? marked.begin + found : limit;
+}
+
+// The first space or line feed in [from, limit), or `limit`.
+const char* find_space_or_line_end(const MarkedLines& marked, const char* from, const char* limit) {
+    for (; from < limit; from += 64) {
+        auto at = static_cast<std::size_t>(from - marked.begin);
+        std::uint64_t stops =
+            marks_from<&AlignmentMasks::spaces>(marked, at) | marks_from<&AlignmentMasks::line_feeds>(marked, at);
+        if (stops != 0) return std::min(from + __builtin_ctzll(stops), limit);
+    }
+    return limit;
+}
+
+// Set bits, counted without the processor's own instruction, which a
+// portable build may not have.
+unsigned count_bits(std::uint64_t bits) {
+    bits -= bits >> 1 & 0x5555555555555555ull;
+    bits = (bits & 0x3333333333333333ull) + (bits >> 2 & 0x3333333333333333ull);
+    bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<unsigned>(bits * 0x0101010101010101ull >> 56);
+}
+
+struct GapCount {
+    std::uint64_t columns = 0;  // dashes
+    std::uint64_t runs = 0;     // dashes that follow no dash; one at `from` always counts
+};
+
+// The dashes in [from, to), which is not empty, counted from their masks.
+GapCount count_gaps(const MarkedLines& marked, const char* from, const char* to) {
+    auto at = static_cast<std::size_t>(from - marked.begin);
+    auto stop = static_cast<std::size_t>(to - marked.begin);
+    GapCount count;
+    for (std::size_t window = at / 64; window * 64 < stop; ++window) {
+        std::uint64_t inside = ~std::uint64_t{0};
+        if (window * 64 < at) inside <<= at % 64;
+        if (stop - window * 64 < 64) inside &= ~(~std::uint64_t{0} << (stop - window * 64));
+        std::uint64_t dashes = marked.masks[window].dashes;
+        if ((dashes & inside) == 0) continue;  // most lines have no gap
+        std::uint64_t after_dash = dashes << 1 | (window * 64 > at ? marked.masks[window - 1].dashes >> 63 : 0);
+        if (window * 64 < at) after_dash &= ~(std::uint64_t{1} << at % 64);
+        count.columns += count_bits(dashes & inside);
+        count.runs += count_bits(dashes & ~after_dash & inside);
+    }
+    return count;
+}
+
+// "Query  1    ACGT-ACGT  8", "Sbjct: 201 ACGTTACGT 209": a label of five
+// letters, an optional colon, the start, the residues, the end.
+struct AlignmentLine {
+    std::uint64_t from = 0, to = 0;
+    const char* residues_begin = nullptr;
+    const char* residues_end = nullptr;
+    const char* end = nullptr;  // the line's end: its line feed, or the end of the text
+};
+
+// Reads the alignment line that begins at `start`, finding its end on the
+// way, as no byte it reads is past that line feed (or, for a last line
+// without one, the zeroed padding after the text). False when the line is
+// anything else.
+bool parse_alignment_line(const MarkedLines& marked, const char* start, const char* text_end, AlignmentLine& line) {
+    const char* p = start + 5;
+    if (*p == ':') ++p;
+    while (*p == ' ') ++p;
+    const char* digits = p;
+    while (is_digit(*p)) line.from = line.from * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    if (p == digits || p - digits >= 19) return false;
+    while (*p == ' ') ++p;
+    // The residues end at a space; a line end first leaves no end coordinate.
+    const char* residues_end = find_space_or_line_end(marked, p, text_end);
+    if (residues_end == p || residues_end == text_end || *residues_end != ' ') return false;
+    line.residues_begin = p;
+    line.residues_end = residues_end;
+    p = residues_end + 1;
+    while (*p == ' ') ++p;
+    digits = p;
+    while (is_digit(*p)) line.to = line.to * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    if (p == digits || p - digits >= 19) return false;
+    while (is_space(*p)) ++p;
+    if (p != text_end && *p != '\n') return false;
+    line.end = p;
+    return true;
+}
+
+// "Query", but not "Query=" or "Query #", which begin a query.
+bool is_query_alignment_line(const char* start) {
+    return std::memcmp(start, "Query", 5) == 0 && start[5] != '=' && !(start[5] == ' ' && start[6] == '#');
+}
+
+// The first two bytes of the only lines that matter between alignments:
+// program lines (BLASTN, TBLASTN, PSIBLAST, RPSBLAST, DELTABLAST), "Query",
+// "Database:", "Results from round", Score lines and subject titles.
+bool may_matter_between_alignments(std::string_view line) {
+    if (line.empty()) return false;
+    if (line[0] == '>') return true;
+    if (line.size() < 2) return false;
+    switch (line[0]) {
+        case 'B': return line[1] == 'L';
+        case 'T': return line[1] == 'B';
+        case 'P': return line[1] == 'S';
+        case 'R': return line[1] == 'P' || line[1] == 'e';
+        case 'D': return line[1] == 'E' || line[1] == 'a';
+        case 'Q': return line[1] == 'u';
+        case ' ': return line[1] == 'S';
+        case 'S': return line[1] == 'c';
+        default: return false;
+    }
+}
+
+}  // namespace
+
+LayoutReader::LayoutReader(std::string path, FieldWriter& writer, const Kernel& kernel)
+    : path_(std::move(path)), writer_(writer), kernel_(kernel), keep_sequences_(writer.needs_sequences()) {}
 
 void LayoutReader::fail(const std::string& message, std::uint64_t line_number) const {
     throw layout_failure(message, line_number);
@@ -199,7 +378,7 @@ void LayoutReader::finish_query() {
 }
 
 void LayoutReader::start_subject(std::string_view title) {
-    subject_ = Subject();
+    subject_.reset();
     append_wrapped(subject_.title, title);
 }
 
@@ -238,8 +417,8 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     if (p == raw || p == end || *p != ')') fail("a Score line without a raw score", line_number);
     hsp_.raw_score.assign(raw, static_cast<std::size_t>(p - raw));
     std::string_view rest(p, static_cast<std::size_t>(end - p));
-    std::size_t expect = rest.find("Expect", 0, 6);
-    std::size_t separator = expect == std::string_view::npos ? expect : rest.find_first_of("=:", expect);
+    std::size_t expect = find_text(rest, "Expect");
+    std::size_t separator = expect == std::string_view::npos ? expect : find_separator(rest, expect);
     if (separator == std::string_view::npos) fail("a Score line without an Expect value", line_number);
     p = rest.data() + separator + 1;
     while (p != end && *p == ' ') ++p;
@@ -251,31 +430,17 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     place_ = Place::in_hsp;
 }
 
-void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std::uint64_t line_number) {
-    // "Query  1    ACGT-ACGT  8", "Sbjct: 201 ACGTTACGT 209". Nearly every line
-    // of a report is one of these: read once, the residues with memchr.
-    const char* p = line.data() + 5;
-    const char* end = line.data() + line.size();
-    if (p != end && *p == ':') ++p;
-    while (p != end && *p == ' ') ++p;
-    std::uint64_t from = 0, to = 0;
-    const char* digits = p;
-    while (p != end && is_digit(*p)) from = from * 10 + static_cast<std::uint64_t>(*p++ - '0');
-    bool parsed = p != digits && p - digits < 19;
-    while (p != end && *p == ' ') ++p;
-    const char* residues_begin = p;
-    const char* space = static_cast<const char*>(std::memchr(p, ' ', static_cast<std::size_t>(end - p)));
-    const char* residues_end = space != nullptr ? space : end;
-    p = residues_end;
-    while (p != end && *p == ' ') ++p;
-    digits = p;
-    while (p != end && is_digit(*p)) to = to * 10 + static_cast<std::uint64_t>(*p++ - '0');
-    parsed = parsed && residues_end != residues_begin && p != digits && p - digits < 19;
-    while (p != end && is_space(*p)) ++p;
-    if (!parsed || p != end) {
+const char* LayoutReader::read_alignment_line(const char* start, const char* text_end, bool is_query,
+                                              std::uint64_t line_number, const MarkedLines& marked) {
+    // Nearly every line of a report is one of these: read in one pass, the
+    // residues' end and their gaps from the masks.
+    AlignmentLine line;
+    if (!parse_alignment_line(marked, start, text_end, line)) {
         fail(std::string("an alignment line that is not \"") + (is_query ? "Query" : "Sbjct") + " START RESIDUES END\"",
              line_number);
     }
+    const char* residues_begin = line.residues_begin;
+    const char* residues_end = line.residues_end;
     std::string_view residues(residues_begin, static_cast<std::size_t>(residues_end - residues_begin));
     if (hsp_.length == 0) fail("an alignment before its Identities line", line_number);
     if (is_query == awaiting_subject_line_) {
@@ -287,27 +452,21 @@ void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std
     }
 
     bool first_line = hsp_.aligned == 0;
-    std::uint64_t& start = is_query ? hsp_.query_start : hsp_.subject_start;
+    std::uint64_t& first = is_query ? hsp_.query_start : hsp_.subject_start;
     std::uint64_t& last = is_query ? hsp_.query_end : hsp_.subject_end;
-    if (first_line) start = from;
-    last = to;
-    // Gap runs, found with memchr: most lines have none.
+    if (first_line) first = line.from;
+    last = line.to;
     bool& in_gap = is_query ? hsp_.query_in_gap : hsp_.subject_in_gap;
-    const char* at = residues_begin;
     bool run_continues = in_gap;
     in_gap = false;
     std::uint64_t line_gaps = 0;
-    // An alignment whose Identities line counts no gaps needs no search for them.
-    bool may_have_gaps = !hsp_.has_gaps_line || hsp_.gaps != 0;
-    while (const char* gap = may_have_gaps ? static_cast<const char*>(
-                                                 std::memchr(at, '-', static_cast<std::size_t>(residues_end - at)))
-                                           : nullptr) {
-        bool opens = !(gap == residues_begin ? run_continues : gap[-1] == '-');
-        hsp_.gap_opens += opens;
-        ++line_gaps;
-        at = gap + 1;
-        in_gap = at == residues_end;
-        if (in_gap) break;
+    // An alignment whose Identities line counts no gaps needs no count of them.
+    if (!hsp_.has_gaps_line || hsp_.gaps != 0) {
+        GapCount gaps = count_gaps(marked, residues_begin, residues_end);
+        line_gaps = gaps.columns;
+        // A run that goes on from the line before opened there.
+        hsp_.gap_opens += gaps.runs - (run_continues && residues.front() == '-');
+        in_gap = residues.back() == '-';
     }
     hsp_.counted_gaps += line_gaps;
     if (is_query) hsp_.query_letters += residues.size() - line_gaps;
@@ -323,6 +482,7 @@ void LayoutReader::read_alignment_line(std::string_view line, bool is_query, std
         hsp_.aligned += residues.size();
         awaiting_subject_line_ = false;
     }
+    return line.end;
 }
 
 void LayoutReader::finish_hsp(std::uint64_t line_number) {
@@ -374,7 +534,7 @@ void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_numbe
         // "Identities = 192/194 (98%), Positives = ..., Gaps = 1/194 (0%)": each
         // figure after its label, the labels after commas, in one pass.
         for (std::string_view rest = text; !rest.empty();) {
-            std::size_t comma = rest.find(',');
+            std::size_t comma = find_byte(rest, ',');
             std::string_view item = skip_spaces(rest.substr(0, comma));
             rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
             std::uint64_t* part = nullptr;
@@ -392,7 +552,7 @@ void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_numbe
             } else {
                 continue;  // "(98%)" after a web layout's comma, "Strand: ..."
             }
-            std::size_t separator = item.find_first_of("=:");
+            std::size_t separator = find_separator(item);
             std::string_view figure = separator == std::string_view::npos ? item.substr(item.size())
                                                                           : skip_spaces(item.substr(separator + 1));
             bool read = take_number(figure, *part) && !figure.empty() && figure.front() == '/';
@@ -403,10 +563,10 @@ void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_numbe
         }
         if (hsp_.length == 0) fail("an Identities line without \"N/LENGTH\"", line_number);
     }
-    if (starts_with(text, "Strand") || (identities_line && text.find("Strand:") != std::string_view::npos)) {
+    if (starts_with(text, "Strand") || (identities_line && find_text(text, "Strand:") != std::string_view::npos)) {
         // "Strand=Plus/Minus", "Strand = Plus / Minus", "..., Strand: Plus/Minus"
         std::string_view strands = after_label(text, "Strand");
-        std::size_t slash = strands.find('/');
+        std::size_t slash = find_byte(strands, '/');
         if (slash == std::string_view::npos) fail("a Strand line without \"QUERY/SUBJECT\"", line_number);
         std::string_view subject_strand = trim(strands.substr(slash + 1));
         hsp_.subject_minus = starts_with(subject_strand, "Minus");
@@ -433,26 +593,56 @@ void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_numbe
     }
 }
 
-void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
-    if (place_ == Place::in_hsp) {
-        // Inside an alignment, nearly every line is blank, a midline or an
-        // alignment line: decided on its first bytes.
-        if (line.empty()) return;
-        // "Query=" and "Query #1:" begin a query, any other "Query" an alignment line.
-        if (starts_with(line, "Query") && !starts_with(line, "Query=") && !starts_with(line, "Query #")) {
-            read_alignment_line(line, true, line_number);
-            return;
+void LayoutReader::read_lines(PaddedView lines, std::uint64_t& line_number) {
+    // One window more than the text has, zeroed, for marks_from.
+    std::size_t windows = (lines.size() + 63) / 64;
+    masks_.resize(windows + 1);
+    kernel_.mark_alignment_bytes(lines, masks_.data());
+    masks_[windows] = AlignmentMasks{0, 0, 0};
+    MarkedLines marked{lines.data(), masks_.data()};
+    const char* end = lines.data() + lines.size();
+    for (const char* start = lines.data(); start < end;) {
+        if (place_ == Place::in_hsp) {
+            start = read_alignment(start, end, line_number, marked);
+            if (start >= end) break;
         }
-        if (starts_with(line, "Sbjct")) {
-            read_alignment_line(line, false, line_number);
-            return;
+        const char* line_end = find_marked<&AlignmentMasks::line_feeds>(marked, start, end);
+        std::string_view line(start, static_cast<std::size_t>(line_end - start));
+        start = line_end + 1;
+        ++line_number;
+        // Between alignments, the list of subjects and the statistics are
+        // passed over on their first two bytes.
+        if ((place_ == Place::in_query || place_ == Place::in_subject) && !may_matter_between_alignments(line)) {
+            continue;
         }
-        if (line.size() > 1 && line[0] == ' ' && line[1] == ' ') return;  // a midline
-    } else if (place_ == Place::in_query || place_ == Place::in_subject) {
-        // Between alignments only a few kinds of line matter; the list of
-        // subjects and the statistics are passed over on their first byte.
-        if (line.empty() || std::strchr("BTPRDQ> S", line[0]) == nullptr) return;
+        read_line(line, line_number);
     }
+}
+
+const char* LayoutReader::read_alignment(const char* start, const char* end, std::uint64_t& line_number,
+                                         const MarkedLines& marked) {
+    // Inside an alignment, nearly every line is blank, a midline or an
+    // alignment line, decided on its first bytes; an alignment line's end
+    // is found as it is read.
+    while (start < end) {
+        if (*start == '\n') {
+            ++line_number;
+            ++start;
+        } else if (is_query_alignment_line(start) || std::memcmp(start, "Sbjct", 5) == 0) {
+            ++line_number;
+            start = read_alignment_line(start, end, start[0] == 'Q', line_number, marked) + 1;
+        } else if (start[0] == ' ' && start[1] == ' ') {  // a midline
+            ++line_number;
+            start = find_marked<&AlignmentMasks::line_feeds>(marked, start, end) + 1;
+        } else {
+            break;
+        }
+    }
+    return start;
+}
+
+// Any line the quick tests in read_lines leave.
+void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
     std::string_view name;
     if (is_program_line(line, name)) {
         start_program(line, name, line_number);
@@ -549,7 +739,7 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
                 return;
             }
             query_.length = length;
-            if (query_.id.empty()) query_.id = first_word(query_.definition);
+            if (query_.id.empty()) assign_first_word(query_.id, query_.definition);
             place_ = Place::in_query;
             return;
         }
@@ -573,7 +763,7 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
             text.remove_prefix(text[6] == '=' ? 7 : 8);
             text = skip_spaces(text);
             if (!take_number(text, subject_.length)) fail("a subject length that is not a number", line_number);
-            subject_.id = first_word(subject_.title);
+            assign_first_word(subject_.id, subject_.title);
             if (run_.profiles) {
                 // Profile databases always name their entries: the title is what follows.
                 std::string_view title = subject_.title;

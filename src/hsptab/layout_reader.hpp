@@ -7,19 +7,27 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "field_writer.hpp"
 #include "hsp.hpp"
+#include "kernel.hpp"
+#include "padded_text.hpp"
 
 namespace hittab::hsptab {
 
+struct MarkedLines;
+
 class LayoutReader {
 public:
-    // Reads the report named `path` (for failure reports) into `writer`.
-    LayoutReader(std::string path, FieldWriter& writer);
+    // Reads the report named `path` (for failure reports) into `writer`,
+    // with `kernel` marking the bytes that lines and alignments turn on.
+    LayoutReader(std::string path, FieldWriter& writer, const Kernel& kernel);
 
-    // One line, without its line end, numbered from 1.
-    void read_line(std::string_view line, std::uint64_t line_number);
+    // A run of whole lines, each ending in LF except perhaps the report's
+    // last; `line_number` is the number of the line before the run, and
+    // becomes that of the run's last line.
+    void read_lines(PaddedView lines, std::uint64_t& line_number);
 
     // The end of the report: the last alignment must be complete.
     void finish(std::uint64_t last_line_number);
@@ -37,19 +45,28 @@ private:
         in_hsp,            // after a Score line
     };
 
+    void read_line(std::string_view line, std::uint64_t line_number);
     void start_program(std::string_view program_line, std::string_view name, std::uint64_t line_number);
     void start_query(std::string_view definition, std::uint64_t line_number);
     void start_subject(std::string_view title);
     void read_round(std::string_view line);
     void start_hsp(std::string_view line, std::uint64_t line_number);
     void read_hsp_line(std::string_view line, std::uint64_t line_number);
-    void read_alignment_line(std::string_view line, bool is_query, std::uint64_t line_number);
+    // From `start`, the lines of an alignment up to the first that is
+    // something else; gives that line's start, or `end`.
+    const char* read_alignment(const char* start, const char* end, std::uint64_t& line_number,
+                               const MarkedLines& marked);
+    // The alignment line at `start`; gives its end.
+    const char* read_alignment_line(const char* start, const char* text_end, bool is_query, std::uint64_t line_number,
+                                    const MarkedLines& marked);
     void finish_hsp(std::uint64_t line_number);
     void finish_query();
     [[noreturn]] void fail(const std::string& message, std::uint64_t line_number) const;
 
     std::string path_;
     FieldWriter& writer_;
+    const Kernel& kernel_;
+    std::vector<AlignmentMasks> masks_;  // of the run being read
     Place place_ = Place::before_program;
     Run run_;
     Query query_;

@@ -1,4 +1,4 @@
-// Every kernel, held to the definitions of its primitives and of the two
+// Every kernel, held to the definitions of its primitives and of the
 // searches built on them: the same masks, candidate lines, line numbers and
 // tokens as a plain byte-by-byte reading, on any text, alignment and batch.
 #include <gtest/gtest.h>
@@ -127,31 +127,33 @@ TEST_P(KernelTest, LongStretchesWithoutCandidatesCountEveryLine) {
     EXPECT_EQ(find_all(kernel(), text, 64), expected);
 }
 
-TEST_P(KernelTest, LineEndsMatchTheDefinitionInBatchesOfAnySize) {
+TEST_P(KernelTest, AlignmentMasksMarkExactlyTheTextsLineFeedsSpacesAndDashes) {
     std::mt19937 random(5);
-    const char alphabet[] = {'\n', 'a', ' ', '\r', '\0', '\xff'};
+    const char alphabet[] = {'\n', ' ', '-', 'a', '\r', '\t', '\0', '\xff'};
     for (int round = 0; round < 3000; ++round) {
         std::string text(random() % 400, 'a');
-        int density = 1 + static_cast<int>(random() % 6);
-        for (char& c : text) c = static_cast<int>(random() % 64) < density ? alphabet[random() % 6] : 'a';
-        std::vector<std::size_t> expected;
-        for (std::size_t at = 0; at < text.size(); ++at) {
-            if (text[at] == '\n') expected.push_back(at);
-        }
-        Surrounded surrounded(text, random() % 64);
-        std::size_t capacity = 1 + random() % 5;
-        std::vector<std::uint32_t> offsets(capacity);
-        std::vector<std::size_t> found;
-        for (PaddedView rest = surrounded.view; !rest.empty();) {
-            std::size_t from = static_cast<std::size_t>(rest.data() - surrounded.view.data());
-            std::size_t count = kernel().find_line_ends(rest, offsets.data(), capacity);
-            for (std::size_t i = 0; i < count; ++i) found.push_back(from + offsets[i]);
-            if (count < capacity && !rest.empty()) {
-                ADD_FAILURE() << "text left after a batch that was not full";
-                break;
+        int density = 1 + static_cast<int>(random() % 8);
+        for (char& c : text) c = static_cast<int>(random() % 8) < density ? alphabet[random() % 8] : 'a';
+        // Marked bytes all around the text, which must leave no bits.
+        std::size_t misalignment = random() % 64;
+        PaddedBuffer buffer = PaddedBuffer::copy_of(std::string(misalignment, '-') + text + std::string(64, '\n') +
+                                                    std::string(64, ' ') + std::string(64, '-'));
+        PaddedView view = buffer.view(misalignment, text.size());
+        std::vector<AlignmentMasks> masks((text.size() + 63) / 64, AlignmentMasks{1, 1, 1});
+        kernel().mark_alignment_bytes(view, masks.data());
+        for (std::size_t window = 0; window < masks.size(); ++window) {
+            AlignmentMasks expected{0, 0, 0};
+            for (std::size_t i = 0; i < 64 && window * 64 + i < text.size(); ++i) {
+                char c = text[window * 64 + i];
+                expected.line_feeds |= std::uint64_t{c == '\n'} << i;
+                expected.spaces |= std::uint64_t{c == ' '} << i;
+                expected.dashes |= std::uint64_t{c == '-'} << i;
             }
+            ASSERT_EQ(masks[window].line_feeds, expected.line_feeds)
+                << ::testing::PrintToString(text) << " window " << window;
+            ASSERT_EQ(masks[window].spaces, expected.spaces) << ::testing::PrintToString(text) << " window " << window;
+            ASSERT_EQ(masks[window].dashes, expected.dashes) << ::testing::PrintToString(text) << " window " << window;
         }
-        ASSERT_EQ(found, expected) << ::testing::PrintToString(text) << " capacity " << capacity;
     }
 }
 

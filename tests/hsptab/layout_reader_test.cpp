@@ -3,10 +3,12 @@
 // frames and strands; and the reports it must refuse, with the line at fault.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "hsp_conversion.hpp"
+#include "kernels.hpp"
 
 namespace hittab::tests {
 namespace {
@@ -71,6 +73,67 @@ TEST(BlastPlusLayout, SameWhateverTheLineEndsAndBlocks) {
         }
     }
 }
+
+// Gapped alignments in lines of 60 and of 150 columns, so that residues
+// cross 64-byte windows and gap runs cross lines, read with every kernel
+// and several block sizes: the gap columns, gap openings, mismatches and
+// ends are those of the whole aligned sequences.
+using GappedAlignments = EachKernel;
+
+TEST_P(GappedAlignments, GapsAreCountedAcrossWindowsAndLines) {
+    std::mt19937 random(3);
+    for (int round = 0; round < 40; ++round) {
+        std::size_t columns = 1 + random() % 400;
+        std::string query, subject;
+        for (std::size_t i = 0; i < columns; ++i) {
+            // Runs of gaps in either sequence, never in both at once.
+            bool query_gap = random() % 5 == 0 && (i == 0 || query.back() != '-' || random() % 2 == 0);
+            bool subject_gap = !query_gap && random() % 6 == 0;
+            query += query_gap ? '-' : "ACGT"[random() % 4];
+            subject += subject_gap ? '-' : random() % 8 == 0 ? 'N' : query.back() == '-' ? 'A' : query.back();
+        }
+        std::uint64_t gaps = 0, opens = 0, identities = 0, query_letters = 0, subject_letters = 0;
+        for (std::size_t i = 0; i < columns; ++i) {
+            for (const std::string* sequence : {&query, &subject}) {
+                bool gap = (*sequence)[i] == '-';
+                gaps += gap;
+                opens += gap && (i == 0 || (*sequence)[i - 1] != '-');
+            }
+            identities += query[i] != '-' && query[i] == subject[i];
+            query_letters += query[i] != '-';
+            subject_letters += subject[i] != '-';
+        }
+        std::size_t width = round % 2 == 0 ? 60 : 150;
+        std::string report =
+            "BLASTN 2.12.0+\n\nQuery= q\n\nLength=1000\n\n>s\nLength=1000\n\n"
+            " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = " +
+            std::to_string(identities) + "/" + std::to_string(columns) + " (90%), Gaps = " + std::to_string(gaps) +
+            "/" + std::to_string(columns) + " (5%)\n Strand=Plus/Plus\n\n";
+        std::uint64_t query_at = 1, subject_at = 1;
+        for (std::size_t at = 0; at < columns; at += width) {
+            std::string query_part = query.substr(at, width), subject_part = subject.substr(at, width);
+            std::uint64_t query_from = query_at, subject_from = subject_at;
+            for (char c : query_part) query_at += c != '-';
+            for (char c : subject_part) subject_at += c != '-';
+            report += "Query  " + std::to_string(query_from) + "  " + query_part + "  " + std::to_string(query_at - 1) +
+                      "\n       " + std::string(query_part.size() + 4, '|') + "\nSbjct  " +
+                      std::to_string(subject_from) + "  " + subject_part + "  " + std::to_string(subject_at - 1) +
+                      "\n\n";
+        }
+        std::string expected = std::to_string(columns) + "\t" + std::to_string(columns - identities - gaps) + "\t" +
+                               std::to_string(opens) + "\t" + std::to_string(gaps) + "\t1\t" +
+                               std::to_string(query_letters) + "\t1\t" + std::to_string(subject_letters) + "\n";
+        for (std::size_t block_size : {std::size_t{100}, default_block_size}) {
+            HspOutcome outcome = convert_hsps(report, "length mismatch gapopen gaps qstart qend sstart send", false,
+                                              block_size, kernel());
+            ASSERT_FALSE(outcome.failed) << outcome.message << "\n" << report;
+            ASSERT_EQ(outcome.table, expected) << report << "block size " << block_size;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, GappedAlignments, ::testing::ValuesIn(kernel_names()),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 TEST(BlastPlusLayout, StandardFieldsByDefault) {
     EXPECT_EQ(convert_hsps(blastn_report).table,

@@ -13,7 +13,7 @@ namespace hittab::tests {
 namespace {
 
 HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fields, bool comments,
-                                 std::size_t block_size) {
+                                 std::size_t block_size, const Kernel& kernel) {
     MemoryTable memory;
     HspOutcome outcome;
     {
@@ -21,7 +21,7 @@ HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fie
         try {
             hsptab::FieldWriter writer(hsptab::parse_fields(fields), output, comments, false);
             ReportReader reader(stream_holding(report), "report", block_size);
-            hsptab::convert(reader, writer);
+            hsptab::convert(reader, writer, kernel);
             reader.close();
             output.close();
         } catch (const Failure& failure) {
@@ -36,11 +36,12 @@ HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fie
 
 }  // namespace
 
-HspOutcome convert_hsps(std::string_view report, const std::string& fields, bool comments, std::size_t block_size) {
-    HspOutcome plain = convert_hsps_as_given(report, fields, comments, block_size);
+HspOutcome convert_hsps(std::string_view report, const std::string& fields, bool comments, std::size_t block_size,
+                        const Kernel& kernel) {
+    HspOutcome plain = convert_hsps_as_given(report, fields, comments, block_size, kernel);
     if (is_packed(report)) return plain;
     for (const PackedForm& form : packed_forms(block_size)) {
-        HspOutcome packed = convert_hsps_as_given(pack(report, form), fields, comments, block_size);
+        HspOutcome packed = convert_hsps_as_given(pack(report, form), fields, comments, block_size, kernel);
         if (packed.table != plain.table || packed.failed != plain.failed || packed.message != plain.message ||
             packed.line_number != plain.line_number) {
             packed.failed = true;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "kernel.hpp"
 #include "report_reader.hpp"
 
 namespace hittab::tests {
@@ -19,6 +20,6 @@ struct HspOutcome {
 };
 
 HspOutcome convert_hsps(std::string_view report, const std::string& fields = "std", bool comments = false,
-                        std::size_t block_size = default_block_size);
+                        std::size_t block_size = default_block_size, const Kernel& kernel = best_kernel());
 
 }  // namespace hittab::tests

@@ -1,5 +1,5 @@
-// The byte kernels: the two searches that touch every byte of a report,
-// done 64 bytes at a time. Each instruction set supplies only the
+// The byte kernels: the searches that touch every byte of a report, done 64
+// bytes at a time. Each instruction set supplies only the
 // primitives (for one 64-byte window, the bit masks of line feeds, spaces,
 // '>' and whitespace); the window loops over them are written once
 // (window_algorithms.inl) and compiled once per instruction set. The kernel
@@ -33,6 +33,14 @@ struct WindowMasks {
     }
 };
 
+// hsptab's masks of one 64-byte window: enough to cut lines and to read an
+// alignment line (its residues end at a space, its gaps are dashes).
+struct AlignmentMasks {
+    std::uint64_t line_feeds;
+    std::uint64_t spaces;
+    std::uint64_t dashes;
+};
+
 struct Kernel {
     const char* name;
 
@@ -51,11 +59,10 @@ struct Kernel {
     // `max_tokens` and returns how many it stored.
     std::size_t (*tokenise)(PaddedView text, std::string_view* tokens, std::size_t max_tokens);
 
-    // Every line end (LF) at the start of `text`: stores the offsets of at
-    // most `capacity` of them, in order, from `text`'s first byte, and
-    // returns how many it stored; `text` then holds the rest after the last
-    // one stored (all of it used up when fewer than `capacity` were found).
-    std::size_t (*find_line_ends)(PaddedView& text, std::uint32_t* offsets, std::size_t capacity);
+    // The masks of every 64-byte window of `text`, the k-th window starting
+    // at byte 64k of it, into masks[0] up to masks[(size + 63) / 64 - 1];
+    // bits past the end of `text` are clear.
+    void (*mark_alignment_bytes)(PaddedView text, AlignmentMasks* masks);
 
     // The primitives themselves, for one window of 64 readable bytes.
     WindowMasks (*classify)(const char* window);

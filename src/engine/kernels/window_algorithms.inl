@@ -163,28 +163,18 @@ std::size_t tokenise(PaddedView padded, std::string_view* tokens, std::size_t ma
     return count;
 }
 
-// Line feeds, 64 bytes at a time. Offsets fit 32 bits: a call looks at no
-// more than 4 GiB of text before it returns.
-std::size_t find_line_ends(PaddedView& text, std::uint32_t* offsets, std::size_t capacity) {
+// Three masks a window, from windows that start at the text's first byte,
+// however it is aligned (the padding makes the last one readable).
+void mark_alignment_bytes(PaddedView text, AlignmentMasks* masks) {
     const char* start = text.data();
-    std::size_t size = text.size() < (std::size_t{1} << 32) - 64 ? text.size() : (std::size_t{1} << 32) - 64;
-    std::size_t count = 0;
-    for (std::size_t window = 0; window < size && count < capacity; window += 64) {
-        std::uint64_t line_feeds = Window(start + window).equal('\n');
-        if (size - window < 64) line_feeds &= ~bits_from(size - window);
-        for (; line_feeds != 0; line_feeds &= line_feeds - 1) {
-            std::size_t at = window + lowest_bit(line_feeds);
-            offsets[count++] = static_cast<std::uint32_t>(at);
-            if (count == capacity) {
-                text = text.part(start + at + 1, start + text.size());
-                return count;
-            }
-        }
+    std::size_t size = text.size();
+    for (std::size_t window = 0; window < size; window += 64) {
+        Window bytes(start + window);
+        std::uint64_t inside = size - window < 64 ? ~bits_from(size - window) : ~std::uint64_t{0};
+        *masks++ = AlignmentMasks{bytes.equal('\n') & inside, bytes.equal(' ') & inside, bytes.equal('-') & inside};
     }
-    text = text.part(start + size, start + text.size());
-    return count;
 }
 
 constexpr Kernel make_kernel(const char* name) {
-    return Kernel{name, find_candidate_lines, tokenise, find_line_ends, classify};
+    return Kernel{name, find_candidate_lines, tokenise, mark_alignment_bytes, classify};
 }
