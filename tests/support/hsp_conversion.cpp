@@ -10,8 +10,6 @@
 
 namespace hittab::tests {
 
-namespace {
-
 HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fields, bool comments,
                                  std::size_t block_size, const Kernel& kernel) {
     MemoryTable memory;
@@ -34,7 +32,9 @@ HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fie
     return outcome;
 }
 
-}  // namespace
+bool operator==(const HspOutcome& a, const HspOutcome& b) {
+    return a.table == b.table && a.failed == b.failed && a.message == b.message && a.line_number == b.line_number;
+}
 
 HspOutcome convert_hsps(std::string_view report, const std::string& fields, bool comments, std::size_t block_size,
                         const Kernel& kernel) {
@@ -42,8 +42,7 @@ HspOutcome convert_hsps(std::string_view report, const std::string& fields, bool
     if (is_packed(report)) return plain;
     for (const PackedForm& form : packed_forms(block_size)) {
         HspOutcome packed = convert_hsps_as_given(pack(report, form), fields, comments, block_size, kernel);
-        if (packed.table != plain.table || packed.failed != plain.failed || packed.message != plain.message ||
-            packed.line_number != plain.line_number) {
+        if (!(packed == plain)) {
             packed.failed = true;
             packed.message =
                 std::string("packed as ") + form.name + ", the report converts otherwise: " + packed.message;

@@ -19,7 +19,16 @@ struct HspOutcome {
     std::uint64_t line_number = 0;
 };
 
+// hsptab's conversion of `report`; unless the report is itself compressed,
+// every form of packed_forms() must convert the same, or the outcome is a
+// failure naming the form that differs.
 HspOutcome convert_hsps(std::string_view report, const std::string& fields = "std", bool comments = false,
                         std::size_t block_size = default_block_size, const Kernel& kernel = best_kernel());
+
+// The conversion of the report's bytes as they are.
+HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fields, bool comments,
+                                 std::size_t block_size, const Kernel& kernel = best_kernel());
+
+bool operator==(const HspOutcome& a, const HspOutcome& b);
 
 }  // namespace hittab::tests
