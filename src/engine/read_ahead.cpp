@@ -11,29 +11,6 @@ namespace {
 
 constexpr std::size_t reader_stack_size = 512 * 1024;
 
-// A block takes the other thread some tens of microseconds; sleeping and
-// being woken costs about as much again, once per block. So a thread that
-// must wait spins for a while first, and sleeps only when that is not enough.
-constexpr int spins_before_sleeping = 1000;
-
-inline void pause_briefly() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
-
-template <typename Ready>
-void wait_until(std::mutex& mutex, std::condition_variable& condition, Ready ready) {
-    for (int spin = 0; spin < spins_before_sleeping; ++spin) {
-        if (ready()) return;
-        pause_briefly();
-    }
-    std::unique_lock<std::mutex> lock(mutex);
-    condition.wait(lock, ready);
-}
-
 }  // namespace
 
 ReadAhead::ReadAhead(int descriptor, std::string path, std::size_t block_size, std::size_t ring_size)
@@ -101,8 +78,11 @@ void ReadAhead::fill(Block& block) {
 
 void ReadAhead::fill_blocks() noexcept {
     for (std::uint64_t index = read_count_;; ++index) {
-        wait_until(mutex_, block_released_, [&] { return stopping_ || index - released_count_ < blocks_.size(); });
-        if (stopping_) return;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            block_released_.wait(lock, [&] { return stopping_ || index - released_count_ < blocks_.size(); });
+            if (stopping_) return;
+        }
         Block& block = blocks_[index % blocks_.size()];
         fill(block);
         {
@@ -119,7 +99,8 @@ Block ReadAhead::take() {
         // No thread to read ahead: read here, into the block the caller holds none of.
         fill(blocks_[read_count_++ % blocks_.size()]);
     }
-    wait_until(mutex_, block_read_, [&] { return taken_count_ < read_count_; });
+    std::unique_lock<std::mutex> lock(mutex_);
+    block_read_.wait(lock, [&] { return taken_count_ < read_count_; });
     return blocks_[taken_count_++ % blocks_.size()];
 }
 

@@ -3,7 +3,6 @@
 // the blocks read before. Memory is the ring, whatever the report's size.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -62,12 +61,10 @@ private:
 
     std::mutex mutex_;
     std::condition_variable block_read_, block_released_;
-    // Changed under the mutex, so that a thread asleep on a condition hears
-    // of it; read without it while a waiting thread spins.
-    std::atomic<std::uint64_t> read_count_{0};      // blocks read so far
-    std::uint64_t taken_count_ = 0;                 // blocks taken by the caller
-    std::atomic<std::uint64_t> released_count_{0};  // blocks given back
-    std::atomic<bool> stopping_{false};
+    std::uint64_t read_count_ = 0;      // blocks read so far
+    std::uint64_t taken_count_ = 0;     // blocks taken by the caller
+    std::uint64_t released_count_ = 0;  // blocks given back
+    bool stopping_ = false;
     bool threaded_ = false;
     pthread_t reader_;
 };
