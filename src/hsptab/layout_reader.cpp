@@ -313,6 +313,92 @@ bool parse_alignment_line(const MarkedLines& marked, const char* start, const ch
     return true;
 }
 
+// The eight bytes from `p` as a little-endian number, whatever the
+// processor's byte order; compilers make this one load.
+std::uint64_t load_eight(const char* p) {
+    std::uint64_t bytes = 0;
+    for (int i = 7; i >= 0; --i) bytes = bytes << 8 | static_cast<unsigned char>(p[i]);
+    return bytes;
+}
+
+// The number written in the `size` bytes from `p`, all of them digits; false
+// for anything else, and for more than eight digits. Reads eight bytes, as
+// the text's padding allows: all digits are checked and added at once.
+bool take_short_number(const char* p, std::size_t size, std::uint64_t& number) {
+    if (size - 1 >= 8) return false;  // none, or more than eight
+    // The digits to the top bytes, the first one most significant; the
+    // bytes below them become zero digits.
+    std::uint64_t bytes = load_eight(p) << (64 - 8 * size);
+    std::uint64_t ours = ~std::uint64_t{0} << (64 - 8 * size);
+    constexpr std::uint64_t high_nibbles = 0xF0F0F0F0F0F0F0F0ull;
+    constexpr std::uint64_t threes = 0x3030303030303030ull;
+    // '0' to '9' are 0x30 to 0x39: a high nibble of 3, even after adding 6.
+    if ((((bytes & high_nibbles) ^ threes) & ours) != 0) return false;
+    if ((((bytes + 0x0606060606060606ull) & high_nibbles) ^ threes) & ours) return false;
+    bytes = (bytes & 0x0F0F0F0F0F0F0F0Full) * (10 * 256 + 1) >> 8;
+    bytes = (bytes & 0x00FF00FF00FF00FFull) * (100 * 65536 + 1) >> 16;
+    number = (bytes & 0x0000FFFF0000FFFFull) * (10000 * (std::uint64_t{1} << 32) + 1) >> 32;
+    return true;
+}
+
+// The lowest set bit's position; `bits` is not zero.
+unsigned lowest_bit(std::uint64_t bits) { return static_cast<unsigned>(__builtin_ctzll(bits)); }
+
+// The bits at `position` (below 64) and above.
+std::uint64_t bits_from(unsigned position) { return ~std::uint64_t{0} << position; }
+
+// The usual BLAST+ alignment line, "Query  249  ACGT...ACGT  308", read from
+// the masks in a few steps: the label (which the caller has seen) and a
+// space, the start, the residues (at most 63), the end right before the line
+// feed. False for any other shape, which parse_alignment_line reads; where
+// this one reads a line, that one reads the same.
+bool parse_usual_alignment_line(const MarkedLines& marked, const char* start, AlignmentLine& line, GapCount& gaps) {
+    auto at = static_cast<std::size_t>(start - marked.begin);
+    std::uint64_t spaces = marks_from<&AlignmentMasks::spaces>(marked, at);
+    std::uint64_t line_feeds = marks_from<&AlignmentMasks::line_feeds>(marked, at);
+    if ((spaces & 0x3F) != 0x20 || (line_feeds & 0x3F) != 0) return false;
+    std::uint64_t start_digits = ~spaces & bits_from(6);
+    if (start_digits == 0) return false;
+    unsigned number_begin = lowest_bit(start_digits);
+    std::uint64_t after_number = spaces & bits_from(number_begin);
+    if (after_number == 0) return false;
+    unsigned number_end = lowest_bit(after_number);
+    if (!take_short_number(start + number_begin, number_end - number_begin, line.from)) return false;
+    std::uint64_t residue_start = ~spaces & bits_from(number_end);
+    if (residue_start == 0) return false;
+    unsigned residues_offset = lowest_bit(residue_start);
+
+    // From the residues on.
+    std::size_t residues_at = at + residues_offset;
+    std::uint64_t residue_spaces = marks_from<&AlignmentMasks::spaces>(marked, residues_at);
+    std::uint64_t residue_line_feeds = marks_from<&AlignmentMasks::line_feeds>(marked, residues_at);
+    if (residue_spaces == 0) return false;
+    unsigned residues_size = lowest_bit(residue_spaces);
+    std::uint64_t inside = (std::uint64_t{1} << residues_size) - 1;  // below 64: bit residues_size is a space
+    if ((residue_line_feeds & (inside << 1 | 1)) != 0) return false;
+
+    // From the space after the residues: more spaces, the end, the line feed.
+    std::size_t after_at = residues_at + residues_size;
+    std::uint64_t after_spaces = marks_from<&AlignmentMasks::spaces>(marked, after_at);
+    std::uint64_t after_line_feeds = marks_from<&AlignmentMasks::line_feeds>(marked, after_at);
+    if (~after_spaces == 0 || after_line_feeds == 0) return false;
+    unsigned end_begin = lowest_bit(~after_spaces);
+    unsigned line_end = lowest_bit(after_line_feeds);
+    if (end_begin > line_end) return false;
+    const char* end_digits = marked.begin + after_at + end_begin;
+    if (!take_short_number(end_digits, line_end - end_begin, line.to)) return false;
+
+    std::uint64_t dashes = marks_from<&AlignmentMasks::dashes>(marked, residues_at) & inside;
+    if (dashes != 0) {
+        gaps.columns = count_bits(dashes);
+        gaps.runs = count_bits(dashes & ~(dashes << 1));
+    }
+    line.residues_begin = marked.begin + residues_at;
+    line.residues_end = line.residues_begin + residues_size;
+    line.end = marked.begin + after_at + line_end;
+    return true;
+}
+
 // "Query", but not "Query=" or "Query #", which begin a query.
 bool is_query_alignment_line(const char* start) {
     return std::memcmp(start, "Query", 5) == 0 && start[5] != '=' && !(start[5] == ' ' && start[6] == '#');
@@ -435,7 +521,9 @@ const char* LayoutReader::read_alignment_line(const char* start, const char* tex
     // Nearly every line of a report is one of these: read in one pass, the
     // residues' end and their gaps from the masks.
     AlignmentLine line;
-    if (!parse_alignment_line(marked, start, text_end, line)) {
+    GapCount usual_gaps;
+    bool usual = parse_usual_alignment_line(marked, start, line, usual_gaps);
+    if (!usual && !parse_alignment_line(marked, start, text_end, line = AlignmentLine())) {
         fail(std::string("an alignment line that is not \"") + (is_query ? "Query" : "Sbjct") + " START RESIDUES END\"",
              line_number);
     }
@@ -462,7 +550,7 @@ const char* LayoutReader::read_alignment_line(const char* start, const char* tex
     std::uint64_t line_gaps = 0;
     // An alignment whose Identities line counts no gaps needs no count of them.
     if (!hsp_.has_gaps_line || hsp_.gaps != 0) {
-        GapCount gaps = count_gaps(marked, residues_begin, residues_end);
+        GapCount gaps = usual ? usual_gaps : count_gaps(marked, residues_begin, residues_end);
         line_gaps = gaps.columns;
         // A run that goes on from the line before opened there.
         hsp_.gap_opens += gaps.runs - (run_continues && residues.front() == '-');
