@@ -314,30 +314,46 @@ bool parse_alignment_line(const MarkedLines& marked, const char* start, const ch
 }
 
 // The eight bytes from `p` as a little-endian number, whatever the
-// processor's byte order; compilers make this one load.
+// processor's byte order.
 std::uint64_t load_eight(const char* p) {
-    std::uint64_t bytes = 0;
-    for (int i = 7; i >= 0; --i) bytes = bytes << 8 | static_cast<unsigned char>(p[i]);
+    std::uint64_t bytes;
+    std::memcpy(&bytes, p, sizeof bytes);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    bytes = __builtin_bswap64(bytes);
+#endif
     return bytes;
+}
+
+// Bit 8i + 7 set for each byte i of `bytes` that is no digit; right for
+// every byte up to the first such one, which is all that is used.
+std::uint64_t non_digits(std::uint64_t bytes) {
+    constexpr std::uint64_t high_nibbles = 0xF0F0F0F0F0F0F0F0ull;
+    constexpr std::uint64_t threes = 0x3030303030303030ull;
+    // '0' to '9' are 0x30 to 0x39: a high nibble of 3, even after adding 6.
+    std::uint64_t off = ((bytes & high_nibbles) ^ threes) | (((bytes + 0x0606060606060606ull) & high_nibbles) ^ threes);
+    // Any set bit of a byte to its top bit.
+    return (off | (off << 1) | (off << 2) | (off << 3)) & 0x8080808080808080ull;
+}
+
+// The number written in the first `size` bytes of `bytes` (1 to 8 digits),
+// all eight digits added at once.
+std::uint64_t digits_value(std::uint64_t bytes, std::size_t size) {
+    // The digits to the top bytes, the first one most significant; the
+    // bytes below them become zero digits.
+    bytes <<= 64 - 8 * size;
+    bytes = (bytes & 0x0F0F0F0F0F0F0F0Full) * (10 * 256 + 1) >> 8;
+    bytes = (bytes & 0x00FF00FF00FF00FFull) * (100 * 65536 + 1) >> 16;
+    return (bytes & 0x0000FFFF0000FFFFull) * (10000 * (std::uint64_t{1} << 32) + 1) >> 32;
 }
 
 // The number written in the `size` bytes from `p`, all of them digits; false
 // for anything else, and for more than eight digits. Reads eight bytes, as
-// the text's padding allows: all digits are checked and added at once.
+// the text's padding allows.
 bool take_short_number(const char* p, std::size_t size, std::uint64_t& number) {
     if (size - 1 >= 8) return false;  // none, or more than eight
-    // The digits to the top bytes, the first one most significant; the
-    // bytes below them become zero digits.
-    std::uint64_t bytes = load_eight(p) << (64 - 8 * size);
-    std::uint64_t ours = ~std::uint64_t{0} << (64 - 8 * size);
-    constexpr std::uint64_t high_nibbles = 0xF0F0F0F0F0F0F0F0ull;
-    constexpr std::uint64_t threes = 0x3030303030303030ull;
-    // '0' to '9' are 0x30 to 0x39: a high nibble of 3, even after adding 6.
-    if ((((bytes & high_nibbles) ^ threes) & ours) != 0) return false;
-    if ((((bytes + 0x0606060606060606ull) & high_nibbles) ^ threes) & ours) return false;
-    bytes = (bytes & 0x0F0F0F0F0F0F0F0Full) * (10 * 256 + 1) >> 8;
-    bytes = (bytes & 0x00FF00FF00FF00FFull) * (100 * 65536 + 1) >> 16;
-    number = (bytes & 0x0000FFFF0000FFFFull) * (10000 * (std::uint64_t{1} << 32) + 1) >> 32;
+    std::uint64_t bytes = load_eight(p);
+    if ((non_digits(bytes) & ~(~std::uint64_t{0} << (8 * size))) != 0) return false;
+    number = digits_value(bytes, size);
     return true;
 }
 
@@ -352,11 +368,11 @@ std::uint64_t bits_from(unsigned position) { return ~std::uint64_t{0} << positio
 // space, the start, the residues (at most 63), the end right before the line
 // feed. False for any other shape, which parse_alignment_line reads; where
 // this one reads a line, that one reads the same.
-bool parse_usual_alignment_line(const MarkedLines& marked, const char* start, AlignmentLine& line, GapCount& gaps) {
+bool parse_usual_alignment_line(const MarkedLines& marked, const char* start, const char* text_end, AlignmentLine& line,
+                                GapCount& gaps) {
     auto at = static_cast<std::size_t>(start - marked.begin);
     std::uint64_t spaces = marks_from<&AlignmentMasks::spaces>(marked, at);
-    std::uint64_t line_feeds = marks_from<&AlignmentMasks::line_feeds>(marked, at);
-    if ((spaces & 0x3F) != 0x20 || (line_feeds & 0x3F) != 0) return false;
+    if ((spaces & 0x3F) != 0x20) return false;
     std::uint64_t start_digits = ~spaces & bits_from(6);
     if (start_digits == 0) return false;
     unsigned number_begin = lowest_bit(start_digits);
@@ -368,7 +384,7 @@ bool parse_usual_alignment_line(const MarkedLines& marked, const char* start, Al
     if (residue_start == 0) return false;
     unsigned residues_offset = lowest_bit(residue_start);
 
-    // From the residues on.
+    // From the residues on: they end at a space, with no line feed before it.
     std::size_t residues_at = at + residues_offset;
     std::uint64_t residue_spaces = marks_from<&AlignmentMasks::spaces>(marked, residues_at);
     std::uint64_t residue_line_feeds = marks_from<&AlignmentMasks::line_feeds>(marked, residues_at);
@@ -376,26 +392,72 @@ bool parse_usual_alignment_line(const MarkedLines& marked, const char* start, Al
     unsigned residues_size = lowest_bit(residue_spaces);
     std::uint64_t inside = (std::uint64_t{1} << residues_size) - 1;  // below 64: bit residues_size is a space
     if ((residue_line_feeds & (inside << 1 | 1)) != 0) return false;
+    const char* residues_begin = marked.begin + residues_at;
+    const char* residues_end = residues_begin + residues_size;
 
-    // From the space after the residues: more spaces, the end, the line feed.
-    std::size_t after_at = residues_at + residues_size;
-    std::uint64_t after_spaces = marks_from<&AlignmentMasks::spaces>(marked, after_at);
-    std::uint64_t after_line_feeds = marks_from<&AlignmentMasks::line_feeds>(marked, after_at);
-    if (~after_spaces == 0 || after_line_feeds == 0) return false;
-    unsigned end_begin = lowest_bit(~after_spaces);
-    unsigned line_end = lowest_bit(after_line_feeds);
-    if (end_begin > line_end) return false;
-    const char* end_digits = marked.begin + after_at + end_begin;
-    if (!take_short_number(end_digits, line_end - end_begin, line.to)) return false;
+    // Then spaces, the end and the line feed, read from the bytes.
+    const char* p = residues_end + 1;
+    while (*p == ' ') ++p;
+    std::uint64_t bytes = load_eight(p);
+    std::uint64_t stops = non_digits(bytes);
+    if (stops == 0) return false;
+    std::size_t end_size = lowest_bit(stops) / 8;
+    if (end_size == 0 || p + end_size >= text_end || p[end_size] != '\n') return false;
+    line.to = digits_value(bytes, end_size);
 
     std::uint64_t dashes = marks_from<&AlignmentMasks::dashes>(marked, residues_at) & inside;
     if (dashes != 0) {
         gaps.columns = count_bits(dashes);
         gaps.runs = count_bits(dashes & ~(dashes << 1));
     }
-    line.residues_begin = marked.begin + residues_at;
-    line.residues_end = line.residues_begin + residues_size;
-    line.end = marked.begin + after_at + line_end;
+    line.residues_begin = residues_begin;
+    line.residues_end = residues_end;
+    line.end = p + end_size;
+    return true;
+}
+
+// " Identities = 192/194 (98%), Gaps = 1/194 (0%)", with ", Positives =
+// 85/120 (71%)" before the Gaps for proteins: BLAST+'s Identities line, read
+// in one pass. False for any other shape, which read_hsp_line reads in full;
+// where this reads a line, that reads the same.
+bool read_usual_identities(std::string_view line, Hsp& hsp) {
+    const char* p = line.data();
+    const char* end = p + line.size();
+    auto literal = [&](std::string_view text) {
+        if (static_cast<std::size_t>(end - p) < text.size() || std::memcmp(p, text.data(), text.size()) != 0) {
+            return false;
+        }
+        p += text.size();
+        return true;
+    };
+    auto number = [&](std::uint64_t& value) {
+        const char* digits = p;
+        value = 0;
+        while (p != end && is_digit(*p) && p - digits < 19) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        return p != digits && (p == end || !is_digit(*p));
+    };
+    // "192/194 (98%)"
+    auto fraction = [&](std::uint64_t& part, std::uint64_t& whole) {
+        if (!number(part) || !literal("/") || !number(whole) || !literal(" (")) return false;
+        while (p != end && is_digit(*p)) ++p;
+        return literal("%)");
+    };
+    std::uint64_t identities = 0, length = 0, positives = 0, gaps = 0, whole = 0;
+    if (!literal(" Identities = ") || !fraction(identities, length) || length == 0) return false;
+    bool has_positives = literal(", Positives = ");
+    if (has_positives && !fraction(positives, whole)) return false;
+    bool has_gaps = literal(", Gaps = ");
+    if ((has_gaps && !fraction(gaps, whole)) || p != end) return false;
+    hsp.identities = identities;
+    hsp.length = length;
+    if (has_positives) {
+        hsp.positives = positives;
+        hsp.has_positives = true;
+    }
+    if (has_gaps) {
+        hsp.gaps = gaps;
+        hsp.has_gaps_line = true;
+    }
     return true;
 }
 
@@ -503,8 +565,10 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     if (p == raw || p == end || *p != ')') fail("a Score line without a raw score", line_number);
     hsp_.raw_score.assign(raw, static_cast<std::size_t>(p - raw));
     std::string_view rest(p, static_cast<std::size_t>(end - p));
-    std::size_t expect = find_text(rest, "Expect");
-    std::size_t separator = expect == std::string_view::npos ? expect : find_separator(rest, expect);
+    // BLAST+ writes "),  Expect = " here; any other text is searched.
+    bool usual = starts_with(rest, "),  Expect = ");
+    std::size_t expect = usual ? 4 : find_text(rest, "Expect");
+    std::size_t separator = usual ? 11 : expect == std::string_view::npos ? expect : find_separator(rest, expect);
     if (separator == std::string_view::npos) fail("a Score line without an Expect value", line_number);
     p = rest.data() + separator + 1;
     while (p != end && *p == ' ') ++p;
@@ -522,7 +586,7 @@ const char* LayoutReader::read_alignment_line(const char* start, const char* tex
     // residues' end and their gaps from the masks.
     AlignmentLine line;
     GapCount usual_gaps;
-    bool usual = parse_usual_alignment_line(marked, start, line, usual_gaps);
+    bool usual = parse_usual_alignment_line(marked, start, text_end, line, usual_gaps);
     if (!usual && !parse_alignment_line(marked, start, text_end, line = AlignmentLine())) {
         fail(std::string("an alignment line that is not \"") + (is_query ? "Query" : "Sbjct") + " START RESIDUES END\"",
              line_number);
@@ -616,6 +680,12 @@ void LayoutReader::finish_hsp(std::uint64_t line_number) {
 }
 
 void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_number) {
+    // BLAST+'s own lines first, each in one pass.
+    if (read_usual_identities(line, hsp_)) return;
+    if (line == " Strand=Plus/Plus" || line == " Strand=Plus/Minus") {
+        hsp_.subject_minus = line.size() == 18;
+        return;
+    }
     std::string_view text = skip_spaces(line);
     bool identities_line = starts_with(text, "Identities");
     if (identities_line) {
@@ -698,6 +768,19 @@ void LayoutReader::read_lines(PaddedView lines, std::uint64_t& line_number) {
         std::string_view line(start, static_cast<std::size_t>(line_end - start));
         start = line_end + 1;
         ++line_number;
+        // An alignment's Score, Identities and Strand lines go straight to
+        // where read_line would send them.
+        if (line.size() > 2 && line[0] == ' ') {
+            if (place_ == Place::in_hsp && (line[1] == 'I' || (line[1] == 'S' && line[2] == 't'))) {
+                read_hsp_line(line, line_number);
+                continue;
+            }
+            if ((place_ == Place::in_subject || place_ == Place::in_hsp) && starts_with(line, " Score =")) {
+                if (place_ == Place::in_hsp) finish_hsp(line_number);
+                start_hsp(line, line_number);
+                continue;
+            }
+        }
         // Between alignments, the list of subjects and the statistics are
         // passed over on their first two bytes.
         if ((place_ == Place::in_query || place_ == Place::in_subject) && !may_matter_between_alignments(line)) {
