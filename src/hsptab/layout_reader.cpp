@@ -195,6 +195,20 @@ int frame_from(std::uint64_t start, std::uint64_t end, std::uint64_t length) {
 
 }  // namespace
 
+struct GapCount {
+    std::uint64_t columns = 0;  // dashes
+    std::uint64_t runs = 0;     // dashes that follow no dash; one at `from` always counts
+};
+
+// "Query  1    ACGT-ACGT  8", "Sbjct: 201 ACGTTACGT 209": a label of five
+// letters, an optional colon, the start, the residues, the end.
+struct AlignmentLine {
+    std::uint64_t from = 0, to = 0;
+    const char* residues_begin = nullptr;
+    const char* residues_end = nullptr;
+    const char* end = nullptr;  // the line's end: its line feed, or the end of the text
+};
+
 // A run of lines with the masks of its 64-byte windows: the next line feed
 // or space, and the dashes of a stretch, are read from the bits rather than
 // from the bytes.
@@ -252,11 +266,6 @@ unsigned count_bits(std::uint64_t bits) {
     return static_cast<unsigned>(bits * 0x0101010101010101ull >> 56);
 }
 
-struct GapCount {
-    std::uint64_t columns = 0;  // dashes
-    std::uint64_t runs = 0;     // dashes that follow no dash; one at `from` always counts
-};
-
 // The dashes in [from, to), which is not empty, counted from their masks.
 GapCount count_gaps(const MarkedLines& marked, const char* from, const char* to) {
     auto at = static_cast<std::size_t>(from - marked.begin);
@@ -275,15 +284,6 @@ GapCount count_gaps(const MarkedLines& marked, const char* from, const char* to)
     }
     return count;
 }
-
-// "Query  1    ACGT-ACGT  8", "Sbjct: 201 ACGTTACGT 209": a label of five
-// letters, an optional colon, the start, the residues, the end.
-struct AlignmentLine {
-    std::uint64_t from = 0, to = 0;
-    const char* residues_begin = nullptr;
-    const char* residues_end = nullptr;
-    const char* end = nullptr;  // the line's end: its line feed, or the end of the text
-};
 
 // Reads the alignment line that begins at `start`, finding its end on the
 // way, as no byte it reads is past that line feed (or, for a last line
@@ -608,19 +608,10 @@ const char* LayoutReader::read_alignment_line(const char* start, const char* tex
     std::uint64_t& last = is_query ? hsp_.query_end : hsp_.subject_end;
     if (first_line) first = line.from;
     last = line.to;
-    bool& in_gap = is_query ? hsp_.query_in_gap : hsp_.subject_in_gap;
-    bool run_continues = in_gap;
-    in_gap = false;
-    std::uint64_t line_gaps = 0;
     // An alignment whose Identities line counts no gaps needs no count of them.
-    if (!hsp_.has_gaps_line || hsp_.gaps != 0) {
-        GapCount gaps = usual ? usual_gaps : count_gaps(marked, residues_begin, residues_end);
-        line_gaps = gaps.columns;
-        // A run that goes on from the line before opened there.
-        hsp_.gap_opens += gaps.runs - (run_continues && residues.front() == '-');
-        in_gap = residues.back() == '-';
-    }
-    hsp_.counted_gaps += line_gaps;
+    bool counted = !hsp_.has_gaps_line || hsp_.gaps != 0;
+    GapCount gaps = usual || !counted ? usual_gaps : count_gaps(marked, residues_begin, residues_end);
+    std::uint64_t line_gaps = add_gaps(line, gaps, is_query ? hsp_.query_in_gap : hsp_.subject_in_gap);
     if (is_query) hsp_.query_letters += residues.size() - line_gaps;
     if (keep_sequences_) {
         // Masked letters are lower case in the report, upper case in BLAST's table.
@@ -790,6 +781,46 @@ void LayoutReader::read_lines(PaddedView lines, std::uint64_t& line_number) {
     }
 }
 
+std::uint64_t LayoutReader::add_gaps(const AlignmentLine& line, const GapCount& gaps, bool& in_gap) {
+    bool run_continues = in_gap;
+    in_gap = false;
+    if (hsp_.has_gaps_line && hsp_.gaps == 0) return 0;
+    // A run that goes on from the line before opened there.
+    hsp_.gap_opens += gaps.runs - (run_continues && *line.residues_begin == '-');
+    in_gap = line.residues_end[-1] == '-';
+    hsp_.counted_gaps += gaps.columns;
+    return gaps.columns;
+}
+
+const char* LayoutReader::read_usual_block(const char* start, const char* end, const MarkedLines& marked) {
+    // Only where the line-by-line reading would raise no failure and keep
+    // no sequence.
+    if (awaiting_subject_line_ || hsp_.length == 0 || keep_sequences_) return nullptr;
+    AlignmentLine query, subject;
+    GapCount query_gaps, subject_gaps;
+    if (!parse_usual_alignment_line(marked, start, end, query, query_gaps)) return nullptr;
+    const char* midline = query.end + 1;
+    if (midline >= end || midline[0] != ' ' || midline[1] != ' ') return nullptr;
+    const char* subject_line = find_marked<&AlignmentMasks::line_feeds>(marked, midline, end) + 1;
+    if (subject_line >= end || std::memcmp(subject_line, "Sbjct", 5) != 0 ||
+        !parse_usual_alignment_line(marked, subject_line, end, subject, subject_gaps)) {
+        return nullptr;
+    }
+    auto columns = static_cast<std::size_t>(query.residues_end - query.residues_begin);
+    if (static_cast<std::size_t>(subject.residues_end - subject.residues_begin) != columns) return nullptr;
+
+    if (hsp_.aligned == 0) {
+        hsp_.query_start = query.from;
+        hsp_.subject_start = subject.from;
+    }
+    hsp_.query_end = query.to;
+    hsp_.subject_end = subject.to;
+    hsp_.query_letters += columns - add_gaps(query, query_gaps, hsp_.query_in_gap);
+    add_gaps(subject, subject_gaps, hsp_.subject_in_gap);
+    hsp_.aligned += columns;
+    return subject.end;
+}
+
 const char* LayoutReader::read_alignment(const char* start, const char* end, std::uint64_t& line_number,
                                          const MarkedLines& marked) {
     // Inside an alignment, nearly every line is blank, a midline or an
@@ -800,6 +831,13 @@ const char* LayoutReader::read_alignment(const char* start, const char* end, std
             ++line_number;
             ++start;
         } else if (is_query_alignment_line(start) || std::memcmp(start, "Sbjct", 5) == 0) {
+            if (start[0] == 'Q') {
+                if (const char* block_end = read_usual_block(start, end, marked)) {
+                    line_number += 3;
+                    start = block_end + 1;
+                    continue;
+                }
+            }
             ++line_number;
             start = read_alignment_line(start, end, start[0] == 'Q', line_number, marked) + 1;
         } else if (start[0] == ' ' && start[1] == ' ') {  // a midline
