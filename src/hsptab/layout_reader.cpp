@@ -395,9 +395,10 @@ bool parse_usual_alignment_line(const MarkedLines& marked, const char* start, co
     const char* residues_begin = marked.begin + residues_at;
     const char* residues_end = residues_begin + residues_size;
 
-    // Then spaces, the end and the line feed, read from the bytes.
-    const char* p = residues_end + 1;
-    while (*p == ' ') ++p;
+    // Then spaces, the end and the line feed.
+    std::uint64_t end_start = ~residue_spaces & bits_from(residues_size);
+    if (end_start == 0) return false;
+    const char* p = residues_begin + lowest_bit(end_start);
     std::uint64_t bytes = load_eight(p);
     std::uint64_t stops = non_digits(bytes);
     if (stops == 0) return false;
@@ -575,8 +576,12 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     const char* value = p;
     while (p != end && *p != ' ' && *p != ',' && *p != ';') ++p;
     if (p == value) fail("a Score line without an Expect value", line_number);
-    hsp_.evalue.assign(*value == 'e' ? "1" : "");
-    hsp_.evalue.append(value, static_cast<std::size_t>(p - value));
+    if (*value == 'e') {
+        hsp_.evalue.assign("1");
+        hsp_.evalue.append(value, static_cast<std::size_t>(p - value));
+    } else {
+        hsp_.evalue.assign(value, static_cast<std::size_t>(p - value));
+    }
     place_ = Place::in_hsp;
 }
 
