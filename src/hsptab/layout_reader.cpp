@@ -760,6 +760,13 @@ void LayoutReader::read_lines(PaddedView lines, std::uint64_t& line_number) {
             start = read_alignment(start, end, line_number, marked);
             if (start >= end) break;
         }
+        // A blank line changes nothing but inside a query's definition,
+        // where it ends a word cut across lines.
+        if (*start == '\n' && place_ != Place::query_definition) {
+            ++start;
+            ++line_number;
+            continue;
+        }
         const char* line_end = find_marked<&AlignmentMasks::line_feeds>(marked, start, end);
         std::string_view line(start, static_cast<std::size_t>(line_end - start));
         start = line_end + 1;
