@@ -335,6 +335,9 @@ std::uint64_t non_digits(std::uint64_t bytes) {
     return (off | (off << 1) | (off << 2) | (off << 3)) & 0x8080808080808080ull;
 }
 
+// The bits of the first `size` bytes (1 to 8) of eight.
+std::uint64_t first_bytes(std::size_t size) { return ~std::uint64_t{0} >> (64 - 8 * size); }
+
 // The number written in the first `size` bytes of `bytes` (1 to 8 digits),
 // all eight digits added at once.
 std::uint64_t digits_value(std::uint64_t bytes, std::size_t size) {
@@ -344,17 +347,6 @@ std::uint64_t digits_value(std::uint64_t bytes, std::size_t size) {
     bytes = (bytes & 0x0F0F0F0F0F0F0F0Full) * (10 * 256 + 1) >> 8;
     bytes = (bytes & 0x00FF00FF00FF00FFull) * (100 * 65536 + 1) >> 16;
     return (bytes & 0x0000FFFF0000FFFFull) * (10000 * (std::uint64_t{1} << 32) + 1) >> 32;
-}
-
-// The number written in the `size` bytes from `p`, all of them digits; false
-// for anything else, and for more than eight digits. Reads eight bytes, as
-// the text's padding allows.
-bool take_short_number(const char* p, std::size_t size, std::uint64_t& number) {
-    if (size - 1 >= 8) return false;  // none, or more than eight
-    std::uint64_t bytes = load_eight(p);
-    if ((non_digits(bytes) & ~(~std::uint64_t{0} << (8 * size))) != 0) return false;
-    number = digits_value(bytes, size);
-    return true;
 }
 
 // The lowest set bit's position; `bits` is not zero.
@@ -368,8 +360,8 @@ std::uint64_t bits_from(unsigned position) { return ~std::uint64_t{0} << positio
 // space, the start, the residues (at most 63), the end right before the line
 // feed. False for any other shape, which parse_alignment_line reads; where
 // this one reads a line, that one reads the same.
-bool parse_usual_alignment_line(const MarkedLines& marked, const char* start, const char* text_end, AlignmentLine& line,
-                                GapCount& gaps) {
+bool parse_usual_alignment_line(const MarkedLines& marked, const char* start, const char* text_end, bool want_start,
+                                AlignmentLine& line, GapCount& gaps) {
     auto at = static_cast<std::size_t>(start - marked.begin);
     std::uint64_t spaces = marks_from<&AlignmentMasks::spaces>(marked, at);
     if ((spaces & 0x3F) != 0x20) return false;
@@ -379,7 +371,11 @@ bool parse_usual_alignment_line(const MarkedLines& marked, const char* start, co
     std::uint64_t after_number = spaces & bits_from(number_begin);
     if (after_number == 0) return false;
     unsigned number_end = lowest_bit(after_number);
-    if (!take_short_number(start + number_begin, number_end - number_begin, line.from)) return false;
+    // The start is checked on every line, but only the first line's is kept.
+    std::size_t start_size = number_end - number_begin;
+    std::uint64_t start_bytes = load_eight(start + number_begin);
+    if (start_size > 8 || (non_digits(start_bytes) & first_bytes(start_size)) != 0) return false;
+    if (want_start) line.from = digits_value(start_bytes, start_size);
     std::uint64_t residue_start = ~spaces & bits_from(number_end);
     if (residue_start == 0) return false;
     unsigned residues_offset = lowest_bit(residue_start);
@@ -591,7 +587,7 @@ const char* LayoutReader::read_alignment_line(const char* start, const char* tex
     // residues' end and their gaps from the masks.
     AlignmentLine line;
     GapCount usual_gaps;
-    bool usual = parse_usual_alignment_line(marked, start, text_end, line, usual_gaps);
+    bool usual = parse_usual_alignment_line(marked, start, text_end, true, line, usual_gaps);
     if (!usual && !parse_alignment_line(marked, start, text_end, line = AlignmentLine())) {
         fail(std::string("an alignment line that is not \"") + (is_query ? "Query" : "Sbjct") + " START RESIDUES END\"",
              line_number);
@@ -810,18 +806,19 @@ const char* LayoutReader::read_usual_block(const char* start, const char* end, c
     if (awaiting_subject_line_ || hsp_.length == 0 || keep_sequences_) return nullptr;
     AlignmentLine query, subject;
     GapCount query_gaps, subject_gaps;
-    if (!parse_usual_alignment_line(marked, start, end, query, query_gaps)) return nullptr;
+    bool first_line = hsp_.aligned == 0;
+    if (!parse_usual_alignment_line(marked, start, end, first_line, query, query_gaps)) return nullptr;
     const char* midline = query.end + 1;
     if (midline >= end || midline[0] != ' ' || midline[1] != ' ') return nullptr;
     const char* subject_line = find_marked<&AlignmentMasks::line_feeds>(marked, midline, end) + 1;
     if (subject_line >= end || std::memcmp(subject_line, "Sbjct", 5) != 0 ||
-        !parse_usual_alignment_line(marked, subject_line, end, subject, subject_gaps)) {
+        !parse_usual_alignment_line(marked, subject_line, end, first_line, subject, subject_gaps)) {
         return nullptr;
     }
     auto columns = static_cast<std::size_t>(query.residues_end - query.residues_begin);
     if (static_cast<std::size_t>(subject.residues_end - subject.residues_begin) != columns) return nullptr;
 
-    if (hsp_.aligned == 0) {
+    if (first_line) {
         hsp_.query_start = query.from;
         hsp_.subject_start = subject.from;
     }
