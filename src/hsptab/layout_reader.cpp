@@ -181,10 +181,17 @@ void append_wrapped(std::string& text, std::string_view line) {
     text += line;
 }
 
+// `text` in place of what `into` held, in the room it has: a plain append,
+// cheaper than a general assignment.
+void copy_into(std::string& into, std::string_view text) {
+    into.clear();
+    into.append(text.data(), text.size());
+}
+
 // Keeps the room `word` has, as a new subject's ID replaces the last one's.
 void assign_first_word(std::string& word, std::string_view text) {
     text = skip_spaces(text);
-    word.assign(take_word(text));
+    copy_into(word, take_word(text));
 }
 
 // The frame of a translated sequence from where its alignment starts.
@@ -549,7 +556,7 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     while (p != end && (*p == ' ' || *p == '=' || *p == ':')) ++p;
     const char* bits = p;
     while (p != end && *p != ' ') ++p;
-    hsp_.bit_score.assign(bits, static_cast<std::size_t>(p - bits));
+    copy_into(hsp_.bit_score, std::string_view(bits, static_cast<std::size_t>(p - bits)));
     while (p != end && *p == ' ') ++p;
     if (hsp_.bit_score.empty() || end - p < 4 || std::memcmp(p, "bits", 4) != 0) {
         fail("a Score line without a bit score", line_number);
@@ -560,7 +567,7 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     const char* raw = ++p;
     while (p != end && is_digit(*p)) ++p;
     if (p == raw || p == end || *p != ')') fail("a Score line without a raw score", line_number);
-    hsp_.raw_score.assign(raw, static_cast<std::size_t>(p - raw));
+    copy_into(hsp_.raw_score, std::string_view(raw, static_cast<std::size_t>(p - raw)));
     std::string_view rest(p, static_cast<std::size_t>(end - p));
     // BLAST+ writes "),  Expect = " here; any other text is searched.
     bool usual = starts_with(rest, "),  Expect = ");
@@ -572,12 +579,9 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     const char* value = p;
     while (p != end && *p != ' ' && *p != ',' && *p != ';') ++p;
     if (p == value) fail("a Score line without an Expect value", line_number);
-    if (*value == 'e') {
-        hsp_.evalue.assign("1");
-        hsp_.evalue.append(value, static_cast<std::size_t>(p - value));
-    } else {
-        hsp_.evalue.assign(value, static_cast<std::size_t>(p - value));
-    }
+    hsp_.evalue.clear();
+    if (*value == 'e') hsp_.evalue += '1';
+    hsp_.evalue.append(value, static_cast<std::size_t>(p - value));
     place_ = Place::in_hsp;
 }
 
