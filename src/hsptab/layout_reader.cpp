@@ -366,9 +366,12 @@ std::uint64_t bits_from(unsigned position) { return ~std::uint64_t{0} << positio
 // the masks in a few steps: the label (which the caller has seen) and a
 // space, the start, the residues (at most 63), the end right before the line
 // feed. False for any other shape, which parse_alignment_line reads; where
-// this one reads a line, that one reads the same.
-bool parse_usual_alignment_line(const MarkedLines& marked, const char* start, const char* text_end, bool want_start,
-                                AlignmentLine& line, GapCount& gaps) {
+// this one reads a line, that one reads the same (but gives the start only
+// when `want_start`). Inlined into both callers: a call costs much of what
+// the line takes.
+inline __attribute__((always_inline)) bool parse_usual_alignment_line(const MarkedLines& marked, const char* start,
+                                                                      const char* text_end, bool want_start,
+                                                                      AlignmentLine& line, GapCount& gaps) {
     auto at = static_cast<std::size_t>(start - marked.begin);
     std::uint64_t spaces = marks_from<&AlignmentMasks::spaces>(marked, at);
     if ((spaces & 0x3F) != 0x20) return false;
