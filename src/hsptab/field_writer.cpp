@@ -60,7 +60,36 @@ char* put(char* out, std::string_view value) {
     return out + value.size();
 }
 
-char* put_number(char* out, std::uint64_t number) { return std::to_chars(out, out + 24, number).ptr; }
+// "00" to "99": numbers are written two digits at a time.
+constexpr char digit_pairs[] =
+    "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
+    "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
+
+char* put_pair(char* out, std::uint64_t below_hundred) {
+    std::memcpy(out, digit_pairs + 2 * below_hundred, 2);
+    return out + 2;
+}
+
+// Most numbers in a row (coordinates, lengths, counts) have at most four
+// digits: those are written without a loop.
+char* put_number(char* out, std::uint64_t number) {
+    if (number < 100) {
+        if (number < 10) {
+            *out = static_cast<char>('0' + number);
+            return out + 1;
+        }
+        return put_pair(out, number);
+    }
+    if (number < 10000) {
+        if (number < 1000) {
+            *out++ = static_cast<char>('0' + number / 100);
+        } else {
+            out = put_pair(out, number / 100);
+        }
+        return put_pair(out, number % 100);
+    }
+    return std::to_chars(out, out + 24, number).ptr;
+}
 
 char* put_signed(char* out, int number) { return std::to_chars(out, out + 24, number).ptr; }
 
@@ -71,19 +100,25 @@ constexpr std::size_t percentage_bound = 64;
 
 // Whole numbers do it faster than printf; only an exact tie, where the
 // double's own rounding decides, goes to printf.
-char* put_percentage(char* out, std::uint64_t part, std::uint64_t whole, int decimals) {
-    std::uint64_t scale = decimals == 3 ? 1000 : 100;
+template <int decimals>
+char* put_percentage(char* out, std::uint64_t part, std::uint64_t whole) {
+    constexpr std::uint64_t scale = decimals == 3 ? 1000 : 100;
     std::uint64_t numerator = 100 * scale * part;
     bool exact = whole != 0 && part <= whole && whole <= (std::uint64_t{1} << 40);
-    if (exact && 2 * (numerator % whole) != whole) {
+    if (exact) {
         std::uint64_t scaled = numerator / whole;
-        if (2 * (numerator % whole) > whole) ++scaled;
-        out = put_number(out, scaled / scale);
-        *out++ = '.';
-        std::uint64_t fraction = scaled % scale;
-        if (decimals == 3 && fraction < 100) *out++ = '0';
-        if (fraction < 10) *out++ = '0';
-        return put_number(out, fraction);
+        std::uint64_t remainder = numerator % whole;
+        if (2 * remainder != whole) {
+            if (2 * remainder > whole) ++scaled;
+            out = put_number(out, scaled / scale);
+            *out++ = '.';
+            std::uint64_t fraction = scaled % scale;
+            if (decimals == 3) {
+                *out++ = static_cast<char>('0' + fraction / 100);
+                fraction %= 100;
+            }
+            return put_pair(out, fraction);
+        }
     }
     double value = whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole);
     int size = std::snprintf(out, percentage_bound, "%.*f", decimals, value);
@@ -92,7 +127,8 @@ char* put_percentage(char* out, std::uint64_t part, std::uint64_t whole, int dec
 
 void append_percentage(std::string& text, std::uint64_t part, std::uint64_t whole, int decimals) {
     char buffer[percentage_bound];
-    text.append(buffer, static_cast<std::size_t>(put_percentage(buffer, part, whole, decimals) - buffer));
+    char* end = decimals == 3 ? put_percentage<3>(buffer, part, whole) : put_percentage<2>(buffer, part, whole);
+    text.append(buffer, static_cast<std::size_t>(end - buffer));
 }
 
 namespace {
@@ -154,6 +190,21 @@ FieldWriter::FieldWriter(std::vector<Field> fields, RowOutput& output, bool comm
     : fields_(std::move(fields)), output_(output), comments_(comments) {
     for (Field field : fields_) {
         needs_sequences_ = needs_sequences_ || field == Field::btop || field == Field::qseq || field == Field::sseq;
+        switch (field) {
+            case Field::qseqid:
+            case Field::sseqid:
+            case Field::stitle:
+            case Field::evalue:
+            case Field::bitscore:
+            case Field::score:
+            case Field::btop:
+            case Field::qseq:
+            case Field::sseq:
+                fixed_bound_ += 1;
+                sized_fields_.push_back(field);
+                break;
+            default: fixed_bound_ += 1 + field_bound(field, Run(), Query(), Subject(), Hsp()); break;
+        }
     }
     if (header) {
         std::string line;
@@ -195,8 +246,8 @@ void FieldWriter::end_query(const Run& run, const Query& query) {
 }
 
 void FieldWriter::row(const Run& run, const Query& query, const Subject& subject, const Hsp& hsp) {
-    std::size_t bound = 1;
-    for (Field field : fields_) bound += 1 + field_bound(field, run, query, subject, hsp);
+    std::size_t bound = fixed_bound_;
+    for (Field field : sized_fields_) bound += field_bound(field, run, query, subject, hsp);
     ++query_hits_;
     char* room = comments_ ? nullptr : output_.room(bound);
     if (room != nullptr) {
@@ -212,16 +263,6 @@ void FieldWriter::row(const Run& run, const Query& query, const Subject& subject
     }
 }
 
-char* FieldWriter::put_row(char* out, const Run& run, const Query& query, const Subject& subject,
-                           const Hsp& hsp) const {
-    for (std::size_t i = 0; i < fields_.size(); ++i) {
-        if (i != 0) *out++ = '\t';
-        out = put_field(out, fields_[i], run, query, subject, hsp);
-    }
-    *out++ = '\n';
-    return out;
-}
-
 std::size_t FieldWriter::field_bound(Field field, const Run& run, const Query& query, const Subject& subject,
                                      const Hsp& hsp) {
     switch (field) {
@@ -231,7 +272,7 @@ std::size_t FieldWriter::field_bound(Field field, const Run& run, const Query& q
         case Field::pident:
         case Field::ppos: return percentage_bound;
         case Field::frames: return 2 * number_bound;
-        case Field::evalue: return hsp.evalue.size() + 1;
+        case Field::evalue: return hsp.evalue.size();
         case Field::bitscore: return hsp.bit_score.size();
         case Field::score: return hsp.raw_score.size();
         case Field::btop: return 2 * std::min(hsp.query_sequence.size(), hsp.subject_sequence.size());
@@ -241,22 +282,24 @@ std::size_t FieldWriter::field_bound(Field field, const Run& run, const Query& q
     }
 }
 
-char* FieldWriter::put_field(char* out, Field field, const Run& run, const Query& query, const Subject& subject,
-                             const Hsp& hsp) const {
+// Inlined into put_row, its only caller, where a call per field costs more
+// than most fields take to write.
+inline char* FieldWriter::put_field(char* out, Field field, const Run& run, const Query& query, const Subject& subject,
+                                    const Hsp& hsp) const {
     switch (field) {
         case Field::qseqid: return put(out, query.id);
         case Field::qlen: return put_number(out, query.length);
         case Field::sseqid: return put(out, subject.id);
         case Field::stitle: return put(out, run.subjects_given ? "N/A" : subject.title);  // -subject has no titles
         case Field::slen: return put_number(out, subject.length);
-        case Field::pident: return put_percentage(out, hsp.identities, hsp.length, 3);
+        case Field::pident: return put_percentage<3>(out, hsp.identities, hsp.length);
         case Field::length: return put_number(out, hsp.length);
         case Field::mismatch: return put_number(out, hsp.length - std::min(hsp.length, hsp.identities + hsp.gaps));
         case Field::gapopen: return put_number(out, hsp.gap_opens);
         case Field::gaps: return put_number(out, hsp.gaps);
         case Field::nident: return put_number(out, hsp.identities);
         case Field::positive: return put_number(out, hsp.positives);
-        case Field::ppos: return put_percentage(out, hsp.positives, hsp.length, 2);
+        case Field::ppos: return put_percentage<2>(out, hsp.positives, hsp.length);
         case Field::qstart: return put_number(out, hsp.query_start);
         case Field::qend: return put_number(out, hsp.query_end);
         case Field::sstart: return put_number(out, hsp.subject_start);
@@ -286,6 +329,16 @@ char* FieldWriter::put_field(char* out, Field field, const Run& run, const Query
         case Field::qseq: return put(out, hsp.query_sequence);
         case Field::sseq: return put(out, hsp.subject_sequence);
     }
+    return out;
+}
+
+char* FieldWriter::put_row(char* out, const Run& run, const Query& query, const Subject& subject,
+                           const Hsp& hsp) const {
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        if (i != 0) *out++ = '\t';
+        out = put_field(out, fields_[i], run, query, subject, hsp);
+    }
+    *out++ = '\n';
     return out;
 }
 

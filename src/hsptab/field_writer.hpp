@@ -85,6 +85,10 @@ private:
     RowOutput& output_;
     bool comments_;
     bool needs_sequences_ = false;
+    // A row's bound: the fixed part of every field, separators and line end
+    // included, and the fields whose bound depends on the row.
+    std::size_t fixed_bound_ = 1;
+    std::vector<Field> sized_fields_;
     std::string row_;         // the row being built
     std::string query_rows_;  // with comments: the query's rows, held until their count is known
     std::uint64_t query_hits_ = 0;

@@ -49,17 +49,23 @@ struct Subject {
 };
 
 struct Hsp {
-    // Back to a fresh record, keeping the room its strings have.
+    // Back to a fresh record, keeping the room its strings have: every
+    // member below, field by field.
     void reset() {
-        std::string strings[] = {std::move(bit_score), std::move(raw_score), std::move(evalue),
-                                 std::move(query_sequence), std::move(subject_sequence)};
-        *this = Hsp();
-        bit_score = std::move(strings[0]);
-        raw_score = std::move(strings[1]);
-        evalue = std::move(strings[2]);
-        query_sequence = std::move(strings[3]);
-        subject_sequence = std::move(strings[4]);
-        for (std::string* text : {&bit_score, &raw_score, &evalue, &query_sequence, &subject_sequence}) text->clear();
+        bit_score.clear();
+        raw_score.clear();
+        evalue.clear();
+        identities = positives = gaps = length = 0;
+        has_positives = has_gaps_line = false;
+        counted_gaps = 0;
+        subject_minus = false;
+        query_frame = subject_frame = 0;
+        has_frame_line = false;
+        query_start = query_end = subject_start = subject_end = 0;
+        aligned = query_letters = gap_opens = 0;
+        query_in_gap = subject_in_gap = false;
+        query_sequence.clear();
+        subject_sequence.clear();
     }
 
     std::string bit_score;  // as the report writes it

@@ -181,10 +181,17 @@ void append_wrapped(std::string& text, std::string_view line) {
     text += line;
 }
 
+// `text` in place of what `into` held, in the room it has: a plain append,
+// cheaper than a general assignment.
+void copy_into(std::string& into, std::string_view text) {
+    into.clear();
+    into.append(text.data(), text.size());
+}
+
 // Keeps the room `word` has, as a new subject's ID replaces the last one's.
 void assign_first_word(std::string& word, std::string_view text) {
     text = skip_spaces(text);
-    word.assign(take_word(text));
+    copy_into(word, take_word(text));
 }
 
 // The frame of a translated sequence from where its alignment starts.
@@ -194,6 +201,20 @@ int frame_from(std::uint64_t start, std::uint64_t end, std::uint64_t length) {
 }
 
 }  // namespace
+
+struct GapCount {
+    std::uint64_t columns = 0;  // dashes
+    std::uint64_t runs = 0;     // dashes that follow no dash; one at `from` always counts
+};
+
+// "Query  1    ACGT-ACGT  8", "Sbjct: 201 ACGTTACGT 209": a label of five
+// letters, an optional colon, the start, the residues, the end.
+struct AlignmentLine {
+    std::uint64_t from = 0, to = 0;
+    const char* residues_begin = nullptr;
+    const char* residues_end = nullptr;
+    const char* end = nullptr;  // the line's end: its line feed, or the end of the text
+};
 
 // A run of lines with the masks of its 64-byte windows: the next line feed
 // or space, and the dashes of a stretch, are read from the bits rather than
@@ -252,11 +273,6 @@ unsigned count_bits(std::uint64_t bits) {
     return static_cast<unsigned>(bits * 0x0101010101010101ull >> 56);
 }
 
-struct GapCount {
-    std::uint64_t columns = 0;  // dashes
-    std::uint64_t runs = 0;     // dashes that follow no dash; one at `from` always counts
-};
-
 // The dashes in [from, to), which is not empty, counted from their masks.
 GapCount count_gaps(const MarkedLines& marked, const char* from, const char* to) {
     auto at = static_cast<std::size_t>(from - marked.begin);
@@ -275,15 +291,6 @@ GapCount count_gaps(const MarkedLines& marked, const char* from, const char* to)
     }
     return count;
 }
-
-// "Query  1    ACGT-ACGT  8", "Sbjct: 201 ACGTTACGT 209": a label of five
-// letters, an optional colon, the start, the residues, the end.
-struct AlignmentLine {
-    std::uint64_t from = 0, to = 0;
-    const char* residues_begin = nullptr;
-    const char* residues_end = nullptr;
-    const char* end = nullptr;  // the line's end: its line feed, or the end of the text
-};
 
 // Reads the alignment line that begins at `start`, finding its end on the
 // way, as no byte it reads is past that line feed (or, for a last line
@@ -310,6 +317,154 @@ bool parse_alignment_line(const MarkedLines& marked, const char* start, const ch
     while (is_space(*p)) ++p;
     if (p != text_end && *p != '\n') return false;
     line.end = p;
+    return true;
+}
+
+// The eight bytes from `p` as a little-endian number, whatever the
+// processor's byte order.
+std::uint64_t load_eight(const char* p) {
+    std::uint64_t bytes;
+    std::memcpy(&bytes, p, sizeof bytes);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    bytes = __builtin_bswap64(bytes);
+#endif
+    return bytes;
+}
+
+// Bit 8i + 7 set for each byte i of `bytes` that is no digit; right for
+// every byte up to the first such one, which is all that is used.
+std::uint64_t non_digits(std::uint64_t bytes) {
+    constexpr std::uint64_t high_nibbles = 0xF0F0F0F0F0F0F0F0ull;
+    constexpr std::uint64_t threes = 0x3030303030303030ull;
+    // '0' to '9' are 0x30 to 0x39: a high nibble of 3, even after adding 6.
+    std::uint64_t off = ((bytes & high_nibbles) ^ threes) | (((bytes + 0x0606060606060606ull) & high_nibbles) ^ threes);
+    // Any set bit of a byte to its top bit.
+    return (off | (off << 1) | (off << 2) | (off << 3)) & 0x8080808080808080ull;
+}
+
+// The bits of the first `size` bytes (1 to 8) of eight.
+std::uint64_t first_bytes(std::size_t size) { return ~std::uint64_t{0} >> (64 - 8 * size); }
+
+// The number written in the first `size` bytes of `bytes` (1 to 8 digits),
+// all eight digits added at once.
+std::uint64_t digits_value(std::uint64_t bytes, std::size_t size) {
+    // The digits to the top bytes, the first one most significant; the
+    // bytes below them become zero digits.
+    bytes <<= 64 - 8 * size;
+    bytes = (bytes & 0x0F0F0F0F0F0F0F0Full) * (10 * 256 + 1) >> 8;
+    bytes = (bytes & 0x00FF00FF00FF00FFull) * (100 * 65536 + 1) >> 16;
+    return (bytes & 0x0000FFFF0000FFFFull) * (10000 * (std::uint64_t{1} << 32) + 1) >> 32;
+}
+
+// The lowest set bit's position; `bits` is not zero.
+unsigned lowest_bit(std::uint64_t bits) { return static_cast<unsigned>(__builtin_ctzll(bits)); }
+
+// The bits at `position` (below 64) and above.
+std::uint64_t bits_from(unsigned position) { return ~std::uint64_t{0} << position; }
+
+// The usual BLAST+ alignment line, "Query  249  ACGT...ACGT  308", read from
+// the masks in a few steps: the label (which the caller has seen) and a
+// space, the start, the residues (at most 63), the end right before the line
+// feed. False for any other shape, which parse_alignment_line reads; where
+// this one reads a line, that one reads the same (but gives the start only
+// when `want_start`). Inlined into both callers: a call costs much of what
+// the line takes.
+inline __attribute__((always_inline)) bool parse_usual_alignment_line(const MarkedLines& marked, const char* start,
+                                                                      const char* text_end, bool want_start,
+                                                                      AlignmentLine& line, GapCount& gaps) {
+    auto at = static_cast<std::size_t>(start - marked.begin);
+    std::uint64_t spaces = marks_from<&AlignmentMasks::spaces>(marked, at);
+    if ((spaces & 0x3F) != 0x20) return false;
+    std::uint64_t start_digits = ~spaces & bits_from(6);
+    if (start_digits == 0) return false;
+    unsigned number_begin = lowest_bit(start_digits);
+    std::uint64_t after_number = spaces & bits_from(number_begin);
+    if (after_number == 0) return false;
+    unsigned number_end = lowest_bit(after_number);
+    // The start is checked on every line, but only the first line's is kept.
+    std::size_t start_size = number_end - number_begin;
+    std::uint64_t start_bytes = load_eight(start + number_begin);
+    if (start_size > 8 || (non_digits(start_bytes) & first_bytes(start_size)) != 0) return false;
+    if (want_start) line.from = digits_value(start_bytes, start_size);
+    std::uint64_t residue_start = ~spaces & bits_from(number_end);
+    if (residue_start == 0) return false;
+    unsigned residues_offset = lowest_bit(residue_start);
+
+    // From the residues on: they end at a space, with no line feed before it.
+    std::size_t residues_at = at + residues_offset;
+    std::uint64_t residue_spaces = marks_from<&AlignmentMasks::spaces>(marked, residues_at);
+    std::uint64_t residue_line_feeds = marks_from<&AlignmentMasks::line_feeds>(marked, residues_at);
+    if (residue_spaces == 0) return false;
+    unsigned residues_size = lowest_bit(residue_spaces);
+    std::uint64_t inside = (std::uint64_t{1} << residues_size) - 1;  // below 64: bit residues_size is a space
+    if ((residue_line_feeds & (inside << 1 | 1)) != 0) return false;
+    const char* residues_begin = marked.begin + residues_at;
+    const char* residues_end = residues_begin + residues_size;
+
+    // Then spaces, the end and the line feed.
+    std::uint64_t end_start = ~residue_spaces & bits_from(residues_size);
+    if (end_start == 0) return false;
+    const char* p = residues_begin + lowest_bit(end_start);
+    std::uint64_t bytes = load_eight(p);
+    std::uint64_t stops = non_digits(bytes);
+    if (stops == 0) return false;
+    std::size_t end_size = lowest_bit(stops) / 8;
+    if (end_size == 0 || p + end_size >= text_end || p[end_size] != '\n') return false;
+    line.to = digits_value(bytes, end_size);
+
+    std::uint64_t dashes = marks_from<&AlignmentMasks::dashes>(marked, residues_at) & inside;
+    if (dashes != 0) {
+        gaps.columns = count_bits(dashes);
+        gaps.runs = count_bits(dashes & ~(dashes << 1));
+    }
+    line.residues_begin = residues_begin;
+    line.residues_end = residues_end;
+    line.end = p + end_size;
+    return true;
+}
+
+// " Identities = 192/194 (98%), Gaps = 1/194 (0%)", with ", Positives =
+// 85/120 (71%)" before the Gaps for proteins: BLAST+'s Identities line, read
+// in one pass. False for any other shape, which read_hsp_line reads in full;
+// where this reads a line, that reads the same.
+bool read_usual_identities(std::string_view line, Hsp& hsp) {
+    const char* p = line.data();
+    const char* end = p + line.size();
+    auto literal = [&](std::string_view text) {
+        if (static_cast<std::size_t>(end - p) < text.size() || std::memcmp(p, text.data(), text.size()) != 0) {
+            return false;
+        }
+        p += text.size();
+        return true;
+    };
+    auto number = [&](std::uint64_t& value) {
+        const char* digits = p;
+        value = 0;
+        while (p != end && is_digit(*p) && p - digits < 19) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        return p != digits && (p == end || !is_digit(*p));
+    };
+    // "192/194 (98%)"
+    auto fraction = [&](std::uint64_t& part, std::uint64_t& whole) {
+        if (!number(part) || !literal("/") || !number(whole) || !literal(" (")) return false;
+        while (p != end && is_digit(*p)) ++p;
+        return literal("%)");
+    };
+    std::uint64_t identities = 0, length = 0, positives = 0, gaps = 0, whole = 0;
+    if (!literal(" Identities = ") || !fraction(identities, length) || length == 0) return false;
+    bool has_positives = literal(", Positives = ");
+    if (has_positives && !fraction(positives, whole)) return false;
+    bool has_gaps = literal(", Gaps = ");
+    if ((has_gaps && !fraction(gaps, whole)) || p != end) return false;
+    hsp.identities = identities;
+    hsp.length = length;
+    if (has_positives) {
+        hsp.positives = positives;
+        hsp.has_positives = true;
+    }
+    if (has_gaps) {
+        hsp.gaps = gaps;
+        hsp.has_gaps_line = true;
+    }
     return true;
 }
 
@@ -404,7 +559,7 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     while (p != end && (*p == ' ' || *p == '=' || *p == ':')) ++p;
     const char* bits = p;
     while (p != end && *p != ' ') ++p;
-    hsp_.bit_score.assign(bits, static_cast<std::size_t>(p - bits));
+    copy_into(hsp_.bit_score, std::string_view(bits, static_cast<std::size_t>(p - bits)));
     while (p != end && *p == ' ') ++p;
     if (hsp_.bit_score.empty() || end - p < 4 || std::memcmp(p, "bits", 4) != 0) {
         fail("a Score line without a bit score", line_number);
@@ -415,17 +570,20 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     const char* raw = ++p;
     while (p != end && is_digit(*p)) ++p;
     if (p == raw || p == end || *p != ')') fail("a Score line without a raw score", line_number);
-    hsp_.raw_score.assign(raw, static_cast<std::size_t>(p - raw));
+    copy_into(hsp_.raw_score, std::string_view(raw, static_cast<std::size_t>(p - raw)));
     std::string_view rest(p, static_cast<std::size_t>(end - p));
-    std::size_t expect = find_text(rest, "Expect");
-    std::size_t separator = expect == std::string_view::npos ? expect : find_separator(rest, expect);
+    // BLAST+ writes "),  Expect = " here; any other text is searched.
+    bool usual = starts_with(rest, "),  Expect = ");
+    std::size_t expect = usual ? 4 : find_text(rest, "Expect");
+    std::size_t separator = usual ? 11 : expect == std::string_view::npos ? expect : find_separator(rest, expect);
     if (separator == std::string_view::npos) fail("a Score line without an Expect value", line_number);
     p = rest.data() + separator + 1;
     while (p != end && *p == ' ') ++p;
     const char* value = p;
     while (p != end && *p != ' ' && *p != ',' && *p != ';') ++p;
     if (p == value) fail("a Score line without an Expect value", line_number);
-    hsp_.evalue.assign(*value == 'e' ? "1" : "");
+    hsp_.evalue.clear();
+    if (*value == 'e') hsp_.evalue += '1';
     hsp_.evalue.append(value, static_cast<std::size_t>(p - value));
     place_ = Place::in_hsp;
 }
@@ -435,7 +593,9 @@ const char* LayoutReader::read_alignment_line(const char* start, const char* tex
     // Nearly every line of a report is one of these: read in one pass, the
     // residues' end and their gaps from the masks.
     AlignmentLine line;
-    if (!parse_alignment_line(marked, start, text_end, line)) {
+    GapCount usual_gaps;
+    bool usual = parse_usual_alignment_line(marked, start, text_end, true, line, usual_gaps);
+    if (!usual && !parse_alignment_line(marked, start, text_end, line = AlignmentLine())) {
         fail(std::string("an alignment line that is not \"") + (is_query ? "Query" : "Sbjct") + " START RESIDUES END\"",
              line_number);
     }
@@ -456,19 +616,10 @@ const char* LayoutReader::read_alignment_line(const char* start, const char* tex
     std::uint64_t& last = is_query ? hsp_.query_end : hsp_.subject_end;
     if (first_line) first = line.from;
     last = line.to;
-    bool& in_gap = is_query ? hsp_.query_in_gap : hsp_.subject_in_gap;
-    bool run_continues = in_gap;
-    in_gap = false;
-    std::uint64_t line_gaps = 0;
     // An alignment whose Identities line counts no gaps needs no count of them.
-    if (!hsp_.has_gaps_line || hsp_.gaps != 0) {
-        GapCount gaps = count_gaps(marked, residues_begin, residues_end);
-        line_gaps = gaps.columns;
-        // A run that goes on from the line before opened there.
-        hsp_.gap_opens += gaps.runs - (run_continues && residues.front() == '-');
-        in_gap = residues.back() == '-';
-    }
-    hsp_.counted_gaps += line_gaps;
+    bool counted = !hsp_.has_gaps_line || hsp_.gaps != 0;
+    GapCount gaps = usual || !counted ? usual_gaps : count_gaps(marked, residues_begin, residues_end);
+    std::uint64_t line_gaps = add_gaps(line, gaps, is_query ? hsp_.query_in_gap : hsp_.subject_in_gap);
     if (is_query) hsp_.query_letters += residues.size() - line_gaps;
     if (keep_sequences_) {
         // Masked letters are lower case in the report, upper case in BLAST's table.
@@ -528,6 +679,12 @@ void LayoutReader::finish_hsp(std::uint64_t line_number) {
 }
 
 void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_number) {
+    // BLAST+'s own lines first, each in one pass.
+    if (read_usual_identities(line, hsp_)) return;
+    if (line == " Strand=Plus/Plus" || line == " Strand=Plus/Minus") {
+        hsp_.subject_minus = line.size() == 18;
+        return;
+    }
     std::string_view text = skip_spaces(line);
     bool identities_line = starts_with(text, "Identities");
     if (identities_line) {
@@ -606,10 +763,30 @@ void LayoutReader::read_lines(PaddedView lines, std::uint64_t& line_number) {
             start = read_alignment(start, end, line_number, marked);
             if (start >= end) break;
         }
+        // A blank line changes nothing but inside a query's definition,
+        // where it ends a word cut across lines.
+        if (*start == '\n' && place_ != Place::query_definition) {
+            ++start;
+            ++line_number;
+            continue;
+        }
         const char* line_end = find_marked<&AlignmentMasks::line_feeds>(marked, start, end);
         std::string_view line(start, static_cast<std::size_t>(line_end - start));
         start = line_end + 1;
         ++line_number;
+        // An alignment's Score, Identities and Strand lines go straight to
+        // where read_line would send them.
+        if (line.size() > 2 && line[0] == ' ') {
+            if (place_ == Place::in_hsp && (line[1] == 'I' || (line[1] == 'S' && line[2] == 't'))) {
+                read_hsp_line(line, line_number);
+                continue;
+            }
+            if ((place_ == Place::in_subject || place_ == Place::in_hsp) && starts_with(line, " Score =")) {
+                if (place_ == Place::in_hsp) finish_hsp(line_number);
+                start_hsp(line, line_number);
+                continue;
+            }
+        }
         // Between alignments, the list of subjects and the statistics are
         // passed over on their first two bytes.
         if ((place_ == Place::in_query || place_ == Place::in_subject) && !may_matter_between_alignments(line)) {
@@ -617,6 +794,47 @@ void LayoutReader::read_lines(PaddedView lines, std::uint64_t& line_number) {
         }
         read_line(line, line_number);
     }
+}
+
+std::uint64_t LayoutReader::add_gaps(const AlignmentLine& line, const GapCount& gaps, bool& in_gap) {
+    bool run_continues = in_gap;
+    in_gap = false;
+    if (hsp_.has_gaps_line && hsp_.gaps == 0) return 0;
+    // A run that goes on from the line before opened there.
+    hsp_.gap_opens += gaps.runs - (run_continues && *line.residues_begin == '-');
+    in_gap = line.residues_end[-1] == '-';
+    hsp_.counted_gaps += gaps.columns;
+    return gaps.columns;
+}
+
+const char* LayoutReader::read_usual_block(const char* start, const char* end, const MarkedLines& marked) {
+    // Only where the line-by-line reading would raise no failure and keep
+    // no sequence.
+    if (awaiting_subject_line_ || hsp_.length == 0 || keep_sequences_) return nullptr;
+    AlignmentLine query, subject;
+    GapCount query_gaps, subject_gaps;
+    bool first_line = hsp_.aligned == 0;
+    if (!parse_usual_alignment_line(marked, start, end, first_line, query, query_gaps)) return nullptr;
+    const char* midline = query.end + 1;
+    if (midline >= end || midline[0] != ' ' || midline[1] != ' ') return nullptr;
+    const char* subject_line = find_marked<&AlignmentMasks::line_feeds>(marked, midline, end) + 1;
+    if (subject_line >= end || std::memcmp(subject_line, "Sbjct", 5) != 0 ||
+        !parse_usual_alignment_line(marked, subject_line, end, first_line, subject, subject_gaps)) {
+        return nullptr;
+    }
+    auto columns = static_cast<std::size_t>(query.residues_end - query.residues_begin);
+    if (static_cast<std::size_t>(subject.residues_end - subject.residues_begin) != columns) return nullptr;
+
+    if (first_line) {
+        hsp_.query_start = query.from;
+        hsp_.subject_start = subject.from;
+    }
+    hsp_.query_end = query.to;
+    hsp_.subject_end = subject.to;
+    hsp_.query_letters += columns - add_gaps(query, query_gaps, hsp_.query_in_gap);
+    add_gaps(subject, subject_gaps, hsp_.subject_in_gap);
+    hsp_.aligned += columns;
+    return subject.end;
 }
 
 const char* LayoutReader::read_alignment(const char* start, const char* end, std::uint64_t& line_number,
@@ -629,6 +847,13 @@ const char* LayoutReader::read_alignment(const char* start, const char* end, std
             ++line_number;
             ++start;
         } else if (is_query_alignment_line(start) || std::memcmp(start, "Sbjct", 5) == 0) {
+            if (start[0] == 'Q') {
+                if (const char* block_end = read_usual_block(start, end, marked)) {
+                    line_number += 3;
+                    start = block_end + 1;
+                    continue;
+                }
+            }
             ++line_number;
             start = read_alignment_line(start, end, start[0] == 'Q', line_number, marked) + 1;
         } else if (start[0] == ' ' && start[1] == ' ') {  // a midline

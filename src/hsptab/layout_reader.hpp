@@ -17,6 +17,8 @@
 namespace hittab::hsptab {
 
 struct MarkedLines;
+struct AlignmentLine;
+struct GapCount;
 
 class LayoutReader {
 public:
@@ -59,6 +61,12 @@ private:
     // The alignment line at `start`; gives its end.
     const char* read_alignment_line(const char* start, const char* text_end, bool is_query, std::uint64_t line_number,
                                     const MarkedLines& marked);
+    // The usual BLAST+ Query line at `start`, its midline and its Sbjct
+    // line, read together; gives the Sbjct line's end, or null (nothing
+    // read) when they are anything else, for the line-by-line reading.
+    const char* read_usual_block(const char* start, const char* end, const MarkedLines& marked);
+    // An alignment line's gaps added to the alignment's; gives its gap columns.
+    std::uint64_t add_gaps(const AlignmentLine& line, const GapCount& gaps, bool& in_gap);
     void finish_hsp(std::uint64_t line_number);
     void finish_query();
     [[noreturn]] void fail(const std::string& message, std::uint64_t line_number) const;

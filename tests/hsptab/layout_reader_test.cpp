@@ -135,6 +135,39 @@ TEST_P(GappedAlignments, GapsAreCountedAcrossWindowsAndLines) {
 INSTANTIATE_TEST_SUITE_P(Kernels, GappedAlignments, ::testing::ValuesIn(kernel_names()),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
+// Alignment lines with coordinates of every width from 1 to 12 digits, in
+// BLAST+'s own shape and in the shapes it does not write (a colon after the
+// label, one space, trailing blanks): each reads the same coordinates.
+TEST(BlastPlusLayout, CoordinatesOfEveryWidthAndShape) {
+    const std::string digits = "987654321098";
+    const std::vector<std::string> shapes = {"{L}  {F}  ACGTACGTAC  {T}", "{L}: {F} ACGTACGTAC {T}",
+                                             "{L} {F}  ACGTACGTAC  {T}  ", "{L}      {F}      ACGTACGTAC      {T}"};
+    for (std::size_t width = 1; width <= digits.size(); ++width) {
+        std::uint64_t from = std::stoull(digits.substr(0, width));
+        for (const std::string& shape : shapes) {
+            auto line = [&](const std::string& label, std::uint64_t start, std::uint64_t end) {
+                std::string text = shape;
+                text.replace(text.find("{L}"), 3, label);
+                text.replace(text.find("{F}"), 3, std::to_string(start));
+                text.replace(text.find("{T}"), 3, std::to_string(end));
+                return text + "\n";
+            };
+            std::string report =
+                "BLASTN 2.12.0+\n\nQuery= q\n\nLength=1000\n\n>s\nLength=1000\n\n"
+                " Score = 30.0 bits (32),  Expect = 1e-05\n"
+                " Identities = 20/20 (100%), Gaps = 0/20 (0%)\n Strand=Plus/Plus\n\n" +
+                line("Query", from, from + 9) + "         ||||||||||\n" + line("Sbjct", from + 1, from + 10) + "\n" +
+                line("Query", from + 10, from + 19) + "         ||||||||||\n" + line("Sbjct", from + 11, from + 20) +
+                "\n";
+            std::string expected = std::to_string(from) + "\t" + std::to_string(from + 19) + "\t" +
+                                   std::to_string(from + 1) + "\t" + std::to_string(from + 20) + "\n";
+            HspOutcome outcome = convert_hsps(report, "qstart qend sstart send");
+            ASSERT_FALSE(outcome.failed) << outcome.message << "\n" << report;
+            EXPECT_EQ(outcome.table, expected) << report;
+        }
+    }
+}
+
 TEST(BlastPlusLayout, StandardFieldsByDefault) {
     EXPECT_EQ(convert_hsps(blastn_report).table,
               "q1\ts1\t90.000\t20\t1\t1\t1\t19\t11\t30\t1e-05\t30.0\n"
@@ -289,6 +322,14 @@ std::vector<Refusal> refusals() {
         {"AlignmentLineWithoutEnd",
          blastn_report.substr(0, second_alignment) +
              " Score = 20.0 bits (20),  Expect = 0.5\n Identities = 10/10 (100%)\n\nQuery  5   ACGTACGTAC\n",
+         first_rows, "an alignment line that is not \"Query START RESIDUES END\"", 37},
+        {"AlignmentLineStartOfEightBytesNotANumber",
+         blastn_report.substr(0, second_alignment) +
+             " Score = 20.0 bits (20),  Expect = 0.5\n Identities = 10/10 (100%)\n\nQuery  1234567x  ACGTACGTAC  14\n",
+         first_rows, "an alignment line that is not \"Query START RESIDUES END\"", 37},
+        {"AlignmentLineEndNotANumber",
+         blastn_report.substr(0, second_alignment) +
+             " Score = 20.0 bits (20),  Expect = 0.5\n Identities = 10/10 (100%)\n\nQuery  5  ACGTACGTAC  1234567x\n",
          first_rows, "an alignment line that is not \"Query START RESIDUES END\"", 37},
         {"SbjctLineOutOfStep",
          blastn_report.substr(0, second_alignment) +
