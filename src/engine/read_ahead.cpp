@@ -80,7 +80,15 @@ void ReadAhead::fill_blocks() noexcept {
     for (std::uint64_t index = read_count_;; ++index) {
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            block_released_.wait(lock, [&] { return stopping_ || index - released_count_ < blocks_.size(); });
+            if (index - released_count_ == blocks_.size()) {
+                // The ring is full: sleep until half of it is free again, so
+                // that the converting thread wakes this one once per half
+                // ring rather than once per block.
+                release_that_wakes_ = index - blocks_.size() / 2;
+                reader_asleep_ = true;
+                block_released_.wait(lock, [&] { return stopping_ || released_count_ >= release_that_wakes_; });
+                reader_asleep_ = false;
+            }
             if (stopping_) return;
         }
         Block& block = blocks_[index % blocks_.size()];
@@ -105,11 +113,13 @@ Block ReadAhead::take() {
 }
 
 void ReadAhead::release() {
+    bool wake;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++released_count_;
+        wake = reader_asleep_ && released_count_ >= release_that_wakes_;
     }
-    block_released_.notify_one();
+    if (wake) block_released_.notify_one();
 }
 
 }  // namespace hittab

@@ -64,6 +64,8 @@ private:
     std::uint64_t read_count_ = 0;      // blocks read so far
     std::uint64_t taken_count_ = 0;     // blocks taken by the caller
     std::uint64_t released_count_ = 0;  // blocks given back
+    bool reader_asleep_ = false;        // the reading thread waits for release_that_wakes_
+    std::uint64_t release_that_wakes_ = 0;
     bool stopping_ = false;
     bool threaded_ = false;
     pthread_t reader_;
