@@ -3,8 +3,6 @@
 #include <cstring>
 #include <new>
 
-#include "report_reader.hpp"
-
 namespace hittab {
 
 namespace {
@@ -12,6 +10,29 @@ namespace {
 constexpr std::size_t reader_stack_size = 512 * 1024;
 
 }  // namespace
+
+std::size_t normalise_line_ends(char* text, std::size_t size, bool& previous_was_cr) {
+    const char* read = text;
+    const char* end = text + size;
+    if (previous_was_cr && read != end && *read == '\n') ++read;
+    previous_was_cr = false;
+    char* write = text;
+    while (read != end) {
+        const char* cr = static_cast<const char*>(std::memchr(read, '\r', end - read));
+        const char* stop = cr != nullptr ? cr : end;
+        if (write != read) std::memmove(write, read, stop - read);
+        write += stop - read;
+        if (cr == nullptr) break;
+        *write++ = '\n';
+        read = cr + 1;
+        if (read == end) {
+            previous_was_cr = true;
+        } else if (*read == '\n') {
+            ++read;
+        }
+    }
+    return write - text;
+}
 
 ReadAhead::ReadAhead(int descriptor, std::string path, std::size_t block_size, std::size_t ring_size)
     : source_(descriptor, std::move(path), block_size), block_size_(block_size), blocks_(ring_size) {

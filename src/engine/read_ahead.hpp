@@ -71,4 +71,9 @@ private:
     pthread_t reader_;
 };
 
+// Rewrites CR LF and lone CR in [text, text + size) as LF, in place, and
+// returns the new size. `previous_was_cr` carries a CR at the end of one
+// block over to an LF at the start of the next.
+std::size_t normalise_line_ends(char* text, std::size_t size, bool& previous_was_cr);
+
 }  // namespace hittab

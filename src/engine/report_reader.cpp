@@ -31,29 +31,6 @@ ReportReader open_report(const std::string& path, std::size_t block_size) {
     return ReportReader(open_for_reading(path), path, block_size);
 }
 
-std::size_t normalise_line_ends(char* text, std::size_t size, bool& previous_was_cr) {
-    const char* read = text;
-    const char* end = text + size;
-    if (previous_was_cr && read != end && *read == '\n') ++read;
-    previous_was_cr = false;
-    char* write = text;
-    while (read != end) {
-        const char* cr = static_cast<const char*>(std::memchr(read, '\r', end - read));
-        const char* stop = cr != nullptr ? cr : end;
-        if (write != read) std::memmove(write, read, stop - read);
-        write += stop - read;
-        if (cr == nullptr) break;
-        *write++ = '\n';
-        read = cr + 1;
-        if (read == end) {
-            previous_was_cr = true;
-        } else if (*read == '\n') {
-            ++read;
-        }
-    }
-    return write - text;
-}
-
 PaddedView ReportReader::next_lines() {
     if (long_line_handed_out_) {
         long_line_size_ = 0;

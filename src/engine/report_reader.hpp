@@ -57,9 +57,4 @@ private:
 // Opens the report at `path`; a refusal is an I/O failure.
 ReportReader open_report(const std::string& path, std::size_t block_size = default_block_size);
 
-// Rewrites CR LF and lone CR in [text, text + size) as LF, in place, and
-// returns the new size. `previous_was_cr` carries a CR at the end of one
-// block over to an LF at the start of the next.
-std::size_t normalise_line_ends(char* text, std::size_t size, bool& previous_was_cr);
-
 }  // namespace hittab
