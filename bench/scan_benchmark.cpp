@@ -20,6 +20,7 @@
 #include "hittab/table_writer.hpp"
 #include "kernel.hpp"
 #include "padded_text.hpp"
+#include "report_reader.hpp"
 
 namespace {
 
@@ -77,6 +78,29 @@ void convert_whole_report(benchmark::State& state) {
     close(in_memory);
 }
 
+// The scanner alone over the report in memory, block by block as the reader
+// hands it out, with no reading at all: the converting thread's own share.
+void scan_in_memory(benchmark::State& state) {
+    const std::size_t block = hittab::default_block_size;
+    const hittab::Kernel& kernel = hittab::best_kernel();
+    for (auto _ : state) {
+        hittab::TableWriter table = null_table();
+        hittab::HitRecord record;
+        std::uint64_t line_number = 1;
+        std::size_t from = 0;
+        while (from < report->capacity()) {
+            std::string_view rest(report->data() + from, std::min(block, report->capacity() - from));
+            std::size_t whole = rest.rfind('\n');
+            std::size_t size = whole == std::string_view::npos ? rest.size() : whole + 1;
+            line_number = hittab::scan_lines(report->view(from, size), line_number, record, table, kernel);
+            from += size;
+        }
+        hittab::close_table(table);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(report->capacity()));
+}
+
 // One typical line of each kind, read over and over (rows go to /dev/null).
 void scan_one_line(benchmark::State& state, std::string line) {
     hittab::PaddedBuffer text = hittab::PaddedBuffer::copy_of(line);
@@ -91,6 +115,7 @@ BENCHMARK_CAPTURE(scan_one_line, strand, std::string(" Strand=Plus/Plus\n"));
 
 BENCHMARK(count_line_ends)->Unit(benchmark::kMillisecond);
 BENCHMARK(convert_whole_report)->Unit(benchmark::kMillisecond);
+BENCHMARK(scan_in_memory)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
