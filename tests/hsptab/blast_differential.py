@@ -8,7 +8,9 @@ to equal BLAST's. Every file stays in the work directory; NAME.differences
 lists every difference of search NAME.
 
 usage: blast_differential.py --hsptab BINARY --workdir DIR [--blast-dir DIR]
-                             [--only NAME ...] [--jobs N]
+                             [--only NAME ...] [--jobs N] [--seed N]
+
+Another --seed gives other sequences, hence searches hsptab has not seen.
 """
 
 import argparse
@@ -26,6 +28,7 @@ ALL_KEYWORDS = ("qseqid qlen sseqid stitle slen pident length mismatch gapopen g
                 "qstart qend sstart send qframe sframe frames sstrand evalue bitscore score qcovhsp btop qseq sseq")
 STD_KEYWORDS = "qseqid sseqid pident length mismatch gapopen qstart qend sstart send evalue bitscore"
 MAX_LINES_PER_SEARCH = 10
+DEFAULT_SEED = 20240611
 
 # ---------------------------------------------------------------------------
 # Synthetic sequences
@@ -98,7 +101,7 @@ def long_title(prefix):
 class Data:
     """Every sequence of the test, as (title, sequence) pairs per file."""
 
-    def __init__(self, seed=20240611):
+    def __init__(self, seed=DEFAULT_SEED):
         g = Generator(seed)
         # Proteins: the coded ones and a family for psiblast to iterate over.
         p1, p2, p3, p4 = g.protein(260), g.protein(210), g.protein(180), g.protein(230)
@@ -284,10 +287,10 @@ def checked(command, workdir, output=None):
         raise SetupError("%s failed (exit %d): %s" % (" ".join(command), status, error.strip()[:2000]))
 
 
-def prepare(workdir, blast_dir):
+def prepare(workdir, blast_dir, seed):
     """Writes the sequences and builds the databases; returns the rpsblast
     program, or None with the reason it is left out."""
-    data = Data()
+    data = Data(seed)
     files = {
         "nt_plain.fa": data.nt_plain, "nt_ids.fa": data.nt_ids, "nt_queries.fa": data.nt_queries,
         "coding_queries.fa": data.coding_queries, "short_queries.fa": data.short_queries,
@@ -664,6 +667,7 @@ def main():
     parser.add_argument("--blast-dir", default="", help="the directory of BLAST+'s programs (default: PATH)")
     parser.add_argument("--only", nargs="*", help="run only these searches")
     parser.add_argument("--jobs", type=int, default=2, help="searches run at once")
+    parser.add_argument("--seed", type=int, default=DEFAULT_SEED, help="the sequences' random seed")
     options = parser.parse_args()
     hsptab = os.path.abspath(options.hsptab)
     workdir = os.path.abspath(options.workdir)
@@ -671,7 +675,7 @@ def main():
     started = time.monotonic()
 
     try:
-        rpsblast, why = prepare(workdir, options.blast_dir)
+        rpsblast, why = prepare(workdir, options.blast_dir, options.seed)
     except (SetupError, subprocess.TimeoutExpired) as e:
         print("cannot prepare the test: %s" % e)
         return 1
