@@ -94,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!same_masks(alignment_masks(portable, text), alignment_masks(kernel, text))) std::abort();
         for (std::size_t at = 0; at < text_size; at += 7) {
             if (!(portable.classify(text.data() + at) == kernel.classify(text.data() + at))) std::abort();
+            if (kernel.whitespace(text.data() + at) != portable.classify(text.data() + at).whitespace) std::abort();
         }
     }
     return 0;

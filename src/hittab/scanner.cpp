@@ -48,6 +48,44 @@ std::string_view without_tags(std::string_view token, std::string& scratch) {
     return scratch;
 }
 
+// The tokens of a line that fits one 64-byte window, cut at runs of
+// whitespace as the kernel's tokenise cuts them, from that window's
+// whitespace mask: the first and last byte of each token are bits of two
+// masks. Walking them costs a few bit steps per token and no branch on a
+// token's length, which varies from line to line. Nearly every line read
+// here is this short; longer ones go through tokenise.
+struct ShortLineTokens {
+    const char* text;
+    std::uint64_t starts;  // the first byte of each token still to come
+    std::uint64_t ends;    // the last byte of each
+
+    std::size_t count() const { return static_cast<std::size_t>(__builtin_popcountll(starts)); }
+
+    void skip(std::size_t tokens) {
+        for (std::size_t i = 0; i < tokens; ++i) {
+            starts &= starts - 1;
+            ends &= ends - 1;
+        }
+    }
+
+    // The next token; there must be one.
+    std::string_view take() {
+        auto first = static_cast<std::size_t>(__builtin_ctzll(starts));
+        auto last = static_cast<std::size_t>(__builtin_ctzll(ends));
+        skip(1);
+        return std::string_view(text + first, last + 1 - first);
+    }
+};
+
+// False when `line` is longer than one window.
+bool cut_short_line(PaddedView line, const Kernel& kernel, ShortLineTokens& tokens) {
+    if (line.size() > 64) return false;
+    std::uint64_t inside = line.size() == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << line.size()) - 1;
+    std::uint64_t in_token = ~kernel.whitespace(line.data()) & inside;
+    tokens = {line.data(), in_token & ~(in_token << 1), in_token & ~(in_token >> 1)};
+    return true;
+}
+
 // A title line: ">", then exactly three values once every "length=" has
 // been deleted. The ">" counts as the first, discarded value whether or not
 // a space follows it. A tag never spans whitespace, so deleting tags token
@@ -58,17 +96,35 @@ void read_title(PaddedView line, std::uint64_t line_number, HitRecord& record, c
     std::string scratch[4];  // only used by values with a tag inside them
     std::size_t count = 0;
     PaddedView rest = line.substr(1);
-    for (;;) {
-        std::size_t wanted = 4 - count;
-        std::string_view tokens[4];
-        std::size_t found = kernel.tokenise(rest, tokens, wanted);
-        for (std::size_t i = 0; i < found; ++i) {
-            std::string_view value = without_tags(tokens[i], scratch[count]);
-            if (!value.empty()) values[count++] = value;
+    // A tag holds an '=': tokens that end before the next '=' hold no tag.
+    const char* rest_end = rest.data() + rest.size();
+    auto equals_sign_from = [&](const char* from) {
+        return static_cast<const char*>(std::memchr(from, '=', static_cast<std::size_t>(rest_end - from)));
+    };
+    const char* next_equals_sign = equals_sign_from(rest.data());
+    auto add_token = [&](std::string_view token) {
+        const char* token_end = token.data() + token.size();
+        if (next_equals_sign == nullptr || next_equals_sign >= token_end) {
+            values[count++] = token;
+            return;
         }
-        if (count == 4 || found < wanted) break;  // four values, or the line is used up
-        const char* after = tokens[found - 1].data() + tokens[found - 1].size();
-        rest = rest.substr(static_cast<std::size_t>(after - rest.data()));
+        std::string_view value = without_tags(token, scratch[count]);
+        if (!value.empty()) values[count++] = value;
+        next_equals_sign = equals_sign_from(token_end);
+    };
+    ShortLineTokens short_line;
+    if (cut_short_line(rest, kernel, short_line)) {
+        while (count < 4 && short_line.starts != 0) add_token(short_line.take());
+    } else {
+        for (;;) {
+            std::size_t wanted = 4 - count;
+            std::string_view tokens[4];
+            std::size_t found = kernel.tokenise(rest, tokens, wanted);
+            for (std::size_t i = 0; i < found; ++i) add_token(tokens[i]);
+            if (count == 4 || found < wanted) break;  // four values, or the line is used up
+            const char* after = tokens[found - 1].data() + tokens[found - 1].size();
+            rest = rest.substr(static_cast<std::size_t>(after - rest.data()));
+        }
     }
     if (count < 3) throw too_few_values(count + 1, line_number);
     if (count > 3) throw too_many_values(line_number);
@@ -84,6 +140,18 @@ void read_title(PaddedView line, std::uint64_t line_number, HitRecord& record, c
 // " Score = 1376 bits (745),  Expect = 0.0": the score, the count inside
 // "(745)," and the expect value, verbatim.
 void read_score(PaddedView line, std::uint64_t line_number, HitRecord& record, const Kernel& kernel) {
+    ShortLineTokens short_line;
+    if (cut_short_line(line, kernel, short_line) && short_line.count() >= 8) {
+        short_line.skip(2);
+        record.score = short_line.take();
+        short_line.skip(1);
+        std::string_view count_token = short_line.take();
+        record.length2 = count_token.size() > 3 ? count_token.substr(1, count_token.size() - 3) : std::string_view();
+        short_line.skip(2);
+        record.e_value = short_line.take();
+        return;
+    }
+    // Long lines, and lines that fail, the general way.
     std::string_view items[8];
     std::size_t count = kernel.tokenise(line, items, 8);
     if (count < 3) throw index_out_of_range(line_number);
@@ -98,6 +166,14 @@ void read_score(PaddedView line, std::uint64_t line_number, HitRecord& record, c
 
 // " Identities = 745/745 (100%), Gaps = 0/745 (0%)"
 void read_identities(PaddedView line, std::uint64_t line_number, HitRecord& record, const Kernel& kernel) {
+    ShortLineTokens short_line;
+    if (cut_short_line(line, kernel, short_line) && short_line.count() >= 7) {
+        short_line.skip(2);
+        record.identities = short_line.take();
+        short_line.skip(3);
+        record.gaps = short_line.take();
+        return;
+    }
     std::string_view items[7];
     std::size_t count = kernel.tokenise(line, items, 7);
     if (count < 3) throw index_out_of_range(line_number);

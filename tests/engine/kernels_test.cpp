@@ -98,6 +98,7 @@ TEST_P(KernelTest, PrimitivesMarkExactlyTheirBytesAtEveryPosition) {
         EXPECT_EQ(masks.spaces, expected.spaces) << "at " << at;
         EXPECT_EQ(masks.greater_thans, expected.greater_thans) << "at " << at;
         EXPECT_EQ(masks.whitespace, expected.whitespace) << "at " << at;
+        EXPECT_EQ(kernel().whitespace(buffer.data() + at), expected.whitespace) << "at " << at;
     }
 }
 

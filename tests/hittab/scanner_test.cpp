@@ -208,5 +208,35 @@ INSTANTIATE_TEST_SUITE_P(TitleLines, Conversion, with_every_kernel(title_lines()
 INSTANTIATE_TEST_SUITE_P(ScoreIdentitiesStrandLines, Conversion, with_every_kernel(score_identities_strand_lines()),
                          case_name);
 
+// Title, Score and Identities lines of every length from well inside one
+// 64-byte window to well past it, the values moved by runs of spaces: short
+// lines are cut from one whitespace mask, longer ones in batches, and both
+// must give the same values and the same failures.
+class LinesAroundOneWindow : public EachKernel {};
+
+TEST_P(LinesAroundOneWindow, GiveTheSameValuesAtEveryLength) {
+    for (std::size_t gap = 1; gap <= 40; ++gap) {
+        const std::string spaces(gap, ' ');
+        const std::string title = ">" + spaces + "DRR001369.139710" + spaces + "NAME=x" + spaces + "length=777\n";
+        const std::string score = " Score = 1376 bits (745)," + spaces + "Expect =" + spaces + "1e-10" + spaces + "\n";
+        const std::string identities = " Identities = 745/745 (100%)," + spaces + "Gaps =" + spaces + "0/745 (0%)\n";
+        const std::string report = title + score + identities + " Strand=Plus/Plus\n";
+        const Outcome expected = table_of(header + "DRR001369.139710 NAME=x 777 1376 745 1e-10 745/745 0/745 Plus/Plus\n");
+        EXPECT_EQ(convert_line_by_line(report, kernel()), expected) << "gap " << gap;
+        EXPECT_EQ(convert_as_given(report, default_block_size, kernel()), expected) << "gap " << gap;
+
+        const std::string short_score = title + " Score = 1376 bits (745)," + spaces + "Expect =" + spaces + "\n";
+        EXPECT_EQ(convert_line_by_line(short_score, kernel()), index_failure(header, 2)) << "gap " << gap;
+        const std::string short_identities = title + " Identities = 745/745 (100%)," + spaces + "Gaps =" + spaces + "\n";
+        EXPECT_EQ(convert_line_by_line(short_identities, kernel()), index_failure(header, 2)) << "gap " << gap;
+        const std::string long_title = ">" + spaces + "a" + spaces + "length=" + spaces + "b c" + spaces + "d\n";
+        EXPECT_EQ(convert_line_by_line(long_title, kernel()),
+                  unpacking(header, "too many values to unpack (expected 4)", 1))
+            << "gap " << gap;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, LinesAroundOneWindow, ::testing::ValuesIn(kernel_names()));
+
 }  // namespace
 }  // namespace hittab::tests

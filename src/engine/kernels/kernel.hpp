@@ -66,6 +66,9 @@ struct Kernel {
 
     // The primitives themselves, for one window of 64 readable bytes.
     WindowMasks (*classify)(const char* window);
+    // classify's whitespace mask alone, for lines short enough to be cut
+    // into tokens from one window.
+    std::uint64_t (*whitespace)(const char* window);
 };
 
 // The fastest kernel this processor runs, chosen on the first call.

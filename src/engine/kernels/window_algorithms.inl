@@ -40,6 +40,8 @@ WindowMasks classify(const char* window) {
     return WindowMasks{bytes.equal('\n'), bytes.equal(' '), bytes.equal('>'), bytes.whitespace()};
 }
 
+std::uint64_t whitespace(const char* window) { return Window(window).whitespace(); }
+
 // Works on aligned 64-byte windows, which may start before the text and end
 // after it (hence the padding): one pass finds every LF, '>' and ' '. A line
 // start is the bit after an LF. Lines that start with two spaces (alignment
@@ -176,5 +178,5 @@ void mark_alignment_bytes(PaddedView text, AlignmentMasks* masks) {
 }
 
 constexpr Kernel make_kernel(const char* name) {
-    return Kernel{name, find_candidate_lines, tokenise, mark_alignment_bytes, classify};
+    return Kernel{name, find_candidate_lines, tokenise, mark_alignment_bytes, classify, whitespace};
 }
