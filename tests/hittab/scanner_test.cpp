@@ -221,13 +221,15 @@ TEST_P(LinesAroundOneWindow, GiveTheSameValuesAtEveryLength) {
         const std::string score = " Score = 1376 bits (745)," + spaces + "Expect =" + spaces + "1e-10" + spaces + "\n";
         const std::string identities = " Identities = 745/745 (100%)," + spaces + "Gaps =" + spaces + "0/745 (0%)\n";
         const std::string report = title + score + identities + " Strand=Plus/Plus\n";
-        const Outcome expected = table_of(header + "DRR001369.139710 NAME=x 777 1376 745 1e-10 745/745 0/745 Plus/Plus\n");
+        const Outcome expected =
+            table_of(header + "DRR001369.139710 NAME=x 777 1376 745 1e-10 745/745 0/745 Plus/Plus\n");
         EXPECT_EQ(convert_line_by_line(report, kernel()), expected) << "gap " << gap;
         EXPECT_EQ(convert_as_given(report, default_block_size, kernel()), expected) << "gap " << gap;
 
         const std::string short_score = title + " Score = 1376 bits (745)," + spaces + "Expect =" + spaces + "\n";
         EXPECT_EQ(convert_line_by_line(short_score, kernel()), index_failure(header, 2)) << "gap " << gap;
-        const std::string short_identities = title + " Identities = 745/745 (100%)," + spaces + "Gaps =" + spaces + "\n";
+        const std::string short_identities =
+            title + " Identities = 745/745 (100%)," + spaces + "Gaps =" + spaces + "\n";
         EXPECT_EQ(convert_line_by_line(short_identities, kernel()), index_failure(header, 2)) << "gap " << gap;
         const std::string long_title = ">" + spaces + "a" + spaces + "length=" + spaces + "b c" + spaces + "d\n";
         EXPECT_EQ(convert_line_by_line(long_title, kernel()),
