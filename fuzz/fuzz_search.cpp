@@ -94,7 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!same_masks(alignment_masks(portable, text), alignment_masks(kernel, text))) std::abort();
         for (std::size_t at = 0; at < text_size; at += 7) {
             if (!(portable.classify(text.data() + at) == kernel.classify(text.data() + at))) std::abort();
-            if (kernel.whitespace(text.data() + at) != portable.classify(text.data() + at).whitespace) std::abort();
+            hittab::TokenMasks token_masks = kernel.mark_token_bytes(text.data() + at);
+            hittab::TokenMasks portable_masks = portable.mark_token_bytes(text.data() + at);
+            if (token_masks.whitespace != portable_masks.whitespace ||
+                token_masks.equals_signs != portable_masks.equals_signs) {
+                std::abort();
+            }
         }
     }
     return 0;

@@ -49,17 +49,23 @@ std::string_view without_tags(std::string_view token, std::string& scratch) {
 }
 
 // The tokens of a line that fits one 64-byte window, cut at runs of
-// whitespace as the kernel's tokenise cuts them, from that window's
-// whitespace mask: the first and last byte of each token are bits of two
-// masks. Walking them costs a few bit steps per token and no branch on a
-// token's length, which varies from line to line. Nearly every line read
-// here is this short; longer ones go through tokenise.
+// whitespace as the kernel's tokenise cuts them, from that window's masks:
+// the first and last byte of each token are bits of two masks. Walking them
+// costs a few bit steps per token and no branch on a token's length, which
+// varies from line to line. Nearly every line read here is this short;
+// longer ones go through tokenise.
 struct ShortLineTokens {
     const char* text;
-    std::uint64_t starts;  // the first byte of each token still to come
-    std::uint64_t ends;    // the last byte of each
+    std::uint64_t starts;        // the first byte of each token still to come
+    std::uint64_t ends;          // the last byte of each
+    std::uint64_t equals_signs;  // the line's '=' bytes: a tag holds one
 
-    std::size_t count() const { return static_cast<std::size_t>(__builtin_popcountll(starts)); }
+    // Whether `tokens` more tokens are still to come.
+    bool holds(std::size_t tokens) const {
+        std::uint64_t rest = starts;
+        for (std::size_t i = 1; i < tokens; ++i) rest &= rest - 1;
+        return rest != 0;
+    }
 
     void skip(std::size_t tokens) {
         for (std::size_t i = 0; i < tokens; ++i) {
@@ -68,12 +74,20 @@ struct ShortLineTokens {
         }
     }
 
-    // The next token; there must be one.
-    std::string_view take() {
-        auto first = static_cast<std::size_t>(__builtin_ctzll(starts));
-        auto last = static_cast<std::size_t>(__builtin_ctzll(ends));
+    // The next token; there must be one. `has_equals_sign` tells whether it holds an '='.
+    std::string_view take(bool& has_equals_sign) {
+        auto first = static_cast<unsigned>(__builtin_ctzll(starts));
+        auto last = static_cast<unsigned>(__builtin_ctzll(ends));
+        // The token's bits: from its first byte up to its last.
+        std::uint64_t token_bits = (ends & -ends) - (starts & -starts) + (ends & -ends);
+        has_equals_sign = (equals_signs & token_bits) != 0;
         skip(1);
         return std::string_view(text + first, last + 1 - first);
+    }
+
+    std::string_view take() {
+        bool has_equals_sign;
+        return take(has_equals_sign);
     }
 };
 
@@ -81,8 +95,9 @@ struct ShortLineTokens {
 bool cut_short_line(PaddedView line, const Kernel& kernel, ShortLineTokens& tokens) {
     if (line.size() > 64) return false;
     std::uint64_t inside = line.size() == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << line.size()) - 1;
-    std::uint64_t in_token = ~kernel.whitespace(line.data()) & inside;
-    tokens = {line.data(), in_token & ~(in_token << 1), in_token & ~(in_token >> 1)};
+    TokenMasks masks = kernel.mark_token_bytes(line.data());
+    std::uint64_t in_token = ~masks.whitespace & inside;
+    tokens = {line.data(), in_token & ~(in_token << 1), in_token & ~(in_token >> 1), masks.equals_signs & inside};
     return true;
 }
 
@@ -95,32 +110,24 @@ void read_title(PaddedView line, std::uint64_t line_number, HitRecord& record, c
     std::string_view values[4];
     std::string scratch[4];  // only used by values with a tag inside them
     std::size_t count = 0;
-    PaddedView rest = line.substr(1);
-    // A tag holds an '=': tokens that end before the next '=' hold no tag.
-    const char* rest_end = rest.data() + rest.size();
-    auto equals_sign_from = [&](const char* from) {
-        return static_cast<const char*>(std::memchr(from, '=', static_cast<std::size_t>(rest_end - from)));
-    };
-    const char* next_equals_sign = equals_sign_from(rest.data());
-    auto add_token = [&](std::string_view token) {
-        const char* token_end = token.data() + token.size();
-        if (next_equals_sign == nullptr || next_equals_sign >= token_end) {
-            values[count++] = token;
-            return;
-        }
-        std::string_view value = without_tags(token, scratch[count]);
+    auto add_token = [&](std::string_view token, bool may_hold_tag) {
+        std::string_view value = may_hold_tag ? without_tags(token, scratch[count]) : token;
         if (!value.empty()) values[count++] = value;
-        next_equals_sign = equals_sign_from(token_end);
     };
+    PaddedView rest = line.substr(1);
     ShortLineTokens short_line;
     if (cut_short_line(rest, kernel, short_line)) {
-        while (count < 4 && short_line.starts != 0) add_token(short_line.take());
+        while (count < 4 && short_line.starts != 0) {
+            bool has_equals_sign;
+            std::string_view token = short_line.take(has_equals_sign);
+            add_token(token, has_equals_sign);
+        }
     } else {
         for (;;) {
             std::size_t wanted = 4 - count;
             std::string_view tokens[4];
             std::size_t found = kernel.tokenise(rest, tokens, wanted);
-            for (std::size_t i = 0; i < found; ++i) add_token(tokens[i]);
+            for (std::size_t i = 0; i < found; ++i) add_token(tokens[i], true);
             if (count == 4 || found < wanted) break;  // four values, or the line is used up
             const char* after = tokens[found - 1].data() + tokens[found - 1].size();
             rest = rest.substr(static_cast<std::size_t>(after - rest.data()));
@@ -141,7 +148,7 @@ void read_title(PaddedView line, std::uint64_t line_number, HitRecord& record, c
 // "(745)," and the expect value, verbatim.
 void read_score(PaddedView line, std::uint64_t line_number, HitRecord& record, const Kernel& kernel) {
     ShortLineTokens short_line;
-    if (cut_short_line(line, kernel, short_line) && short_line.count() >= 8) {
+    if (cut_short_line(line, kernel, short_line) && short_line.holds(8)) {
         short_line.skip(2);
         record.score = short_line.take();
         short_line.skip(1);
@@ -167,7 +174,7 @@ void read_score(PaddedView line, std::uint64_t line_number, HitRecord& record, c
 // " Identities = 745/745 (100%), Gaps = 0/745 (0%)"
 void read_identities(PaddedView line, std::uint64_t line_number, HitRecord& record, const Kernel& kernel) {
     ShortLineTokens short_line;
-    if (cut_short_line(line, kernel, short_line) && short_line.count() >= 7) {
+    if (cut_short_line(line, kernel, short_line) && short_line.holds(7)) {
         short_line.skip(2);
         record.identities = short_line.take();
         short_line.skip(3);

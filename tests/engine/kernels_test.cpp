@@ -86,8 +86,10 @@ TEST_P(KernelTest, PrimitivesMarkExactlyTheirBytesAtEveryPosition) {
     PaddedBuffer buffer = PaddedBuffer::copy_of(bytes);
     for (std::size_t at = 0; at + 64 <= bytes.size(); at += 3) {
         WindowMasks expected{};
+        std::uint64_t expected_equals_signs = 0;
         for (unsigned i = 0; i < 64; ++i) {
             char c = bytes[at + i];
+            expected_equals_signs |= std::uint64_t{c == '='} << i;
             expected.line_feeds |= std::uint64_t{c == '\n'} << i;
             expected.spaces |= std::uint64_t{c == ' '} << i;
             expected.greater_thans |= std::uint64_t{c == '>'} << i;
@@ -98,7 +100,9 @@ TEST_P(KernelTest, PrimitivesMarkExactlyTheirBytesAtEveryPosition) {
         EXPECT_EQ(masks.spaces, expected.spaces) << "at " << at;
         EXPECT_EQ(masks.greater_thans, expected.greater_thans) << "at " << at;
         EXPECT_EQ(masks.whitespace, expected.whitespace) << "at " << at;
-        EXPECT_EQ(kernel().whitespace(buffer.data() + at), expected.whitespace) << "at " << at;
+        TokenMasks token_masks = kernel().mark_token_bytes(buffer.data() + at);
+        EXPECT_EQ(token_masks.whitespace, expected.whitespace) << "at " << at;
+        EXPECT_EQ(token_masks.equals_signs, expected_equals_signs) << "at " << at;
     }
 }
 

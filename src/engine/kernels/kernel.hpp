@@ -33,6 +33,13 @@ struct WindowMasks {
     }
 };
 
+// The masks that cut a line of one 64-byte window into tokens, and find
+// the '=' of every "length=" tag in it.
+struct TokenMasks {
+    std::uint64_t whitespace;
+    std::uint64_t equals_signs;
+};
+
 // hsptab's masks of one 64-byte window: enough to cut lines and to read an
 // alignment line (its residues end at a space, its gaps are dashes).
 struct AlignmentMasks {
@@ -66,9 +73,9 @@ struct Kernel {
 
     // The primitives themselves, for one window of 64 readable bytes.
     WindowMasks (*classify)(const char* window);
-    // classify's whitespace mask alone, for lines short enough to be cut
-    // into tokens from one window.
-    std::uint64_t (*whitespace)(const char* window);
+    // classify's whitespace mask and the window's '=' bytes, for lines short
+    // enough to be cut into tokens from one window.
+    TokenMasks (*mark_token_bytes)(const char* window);
 };
 
 // The fastest kernel this processor runs, chosen on the first call.

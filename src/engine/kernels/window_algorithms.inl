@@ -40,7 +40,10 @@ WindowMasks classify(const char* window) {
     return WindowMasks{bytes.equal('\n'), bytes.equal(' '), bytes.equal('>'), bytes.whitespace()};
 }
 
-std::uint64_t whitespace(const char* window) { return Window(window).whitespace(); }
+TokenMasks mark_token_bytes(const char* window) {
+    Window bytes(window);
+    return TokenMasks{bytes.whitespace(), bytes.equal('=')};
+}
 
 // Works on aligned 64-byte windows, which may start before the text and end
 // after it (hence the padding): one pass finds every LF, '>' and ' '. A line
@@ -178,5 +181,5 @@ void mark_alignment_bytes(PaddedView text, AlignmentMasks* masks) {
 }
 
 constexpr Kernel make_kernel(const char* name) {
-    return Kernel{name, find_candidate_lines, tokenise, mark_alignment_bytes, classify, whitespace};
+    return Kernel{name, find_candidate_lines, tokenise, mark_alignment_bytes, classify, mark_token_bytes};
 }
