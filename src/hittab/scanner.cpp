@@ -144,6 +144,11 @@ void read_title(PaddedView line, std::uint64_t line_number, HitRecord& record, c
     if (values[2].data() == scratch[2].data()) keep(record.length, record.kept[2]);
 }
 
+// A Score line's "(745),": without its first character and its last two, "745".
+std::string_view count_inside(std::string_view token) {
+    return token.size() > 3 ? token.substr(1, token.size() - 3) : std::string_view();
+}
+
 // " Score = 1376 bits (745),  Expect = 0.0": the score, the count inside
 // "(745)," and the expect value, verbatim.
 void read_score(PaddedView line, std::uint64_t line_number, HitRecord& record, const Kernel& kernel) {
@@ -152,8 +157,7 @@ void read_score(PaddedView line, std::uint64_t line_number, HitRecord& record, c
         short_line.skip(2);
         record.score = short_line.take();
         short_line.skip(1);
-        std::string_view count_token = short_line.take();
-        record.length2 = count_token.size() > 3 ? count_token.substr(1, count_token.size() - 3) : std::string_view();
+        record.length2 = count_inside(short_line.take());
         short_line.skip(2);
         record.e_value = short_line.take();
         return;
@@ -164,9 +168,7 @@ void read_score(PaddedView line, std::uint64_t line_number, HitRecord& record, c
     if (count < 3) throw index_out_of_range(line_number);
     record.score = items[2];
     if (count < 5) throw index_out_of_range(line_number);
-    std::string_view count_token = items[4];
-    // Without its first character and its last two: "(745)," gives "745".
-    record.length2 = count_token.size() > 3 ? count_token.substr(1, count_token.size() - 3) : std::string_view();
+    record.length2 = count_inside(items[4]);
     if (count < 8) throw index_out_of_range(line_number);
     record.e_value = items[7];
 }
