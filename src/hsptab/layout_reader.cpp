@@ -356,6 +356,22 @@ std::uint64_t digits_value(std::uint64_t bytes, std::size_t size) {
     return (bytes & 0x0000FFFF0000FFFFull) * (10000 * (std::uint64_t{1} << 32) + 1) >> 32;
 }
 
+// Whether the bytes at `p` begin with the literal `text`, compared eight
+// at a time; `p` lies in padded text, so the bytes past its line can be read.
+template <std::size_t size>
+bool literal_at(const char* p, const char (&text)[size]) {
+    constexpr std::size_t length = size - 1;
+    for (std::size_t at = 0; at < length; at += 8) {
+        std::size_t chunk = std::min<std::size_t>(8, length - at);
+        std::uint64_t expected = 0;
+        for (std::size_t i = 0; i < chunk; ++i)
+            expected |= std::uint64_t{static_cast<unsigned char>(text[at + i])} << 8 * i;
+        std::uint64_t kept = chunk == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << 8 * chunk) - 1;
+        if ((load_eight(p + at) & kept) != expected) return false;
+    }
+    return true;
+}
+
 // The lowest set bit's position; `bits` is not zero.
 unsigned lowest_bit(std::uint64_t bits) { return static_cast<unsigned>(__builtin_ctzll(bits)); }
 
@@ -423,6 +439,139 @@ inline __attribute__((always_inline)) bool parse_usual_alignment_line(const Mark
     return true;
 }
 
+// The line feeds of a run of marked lines, taken one after the other from
+// their masks: most are found without a loop, as a block's lines are short.
+class LineFeeds {
+public:
+    static constexpr std::size_t none = ~std::size_t{0};
+
+    // From offset `at` of the run, which has `size` bytes.
+    LineFeeds(const MarkedLines& marked, std::size_t at, std::size_t size)
+        : masks_(marked.masks),
+          window_(at / 64),
+          windows_((size + 63) / 64),
+          pending_(masks_[window_].line_feeds & bits_from(static_cast<unsigned>(at % 64))) {}
+
+    // The next line feed's offset, or `none`.
+    std::size_t next() {
+        while (pending_ == 0) {
+            if (++window_ >= windows_) return none;
+            pending_ = masks_[window_].line_feeds;
+        }
+        std::size_t found = window_ * 64 + lowest_bit(pending_);
+        pending_ &= pending_ - 1;
+        return found;
+    }
+
+private:
+    const AlignmentMasks* masks_;
+    std::size_t window_;
+    std::size_t windows_;
+    std::uint64_t pending_;  // the line feeds of window_ not yet taken
+};
+
+// A usual alignment line as read_usual_line finds it: its numbers as the
+// bytes that write them, made into numbers only where they are kept.
+struct UsualLine {
+    std::uint64_t start_digits = 0, end_digits = 0;
+    std::size_t start_size = 1, end_size = 1;
+    std::size_t residues_at = 0;  // offset in the run
+    std::uint64_t columns = 0;
+};
+
+// The usual BLAST+ alignment line from offset `at` to its line feed at
+// `line_end`, both in the run: a label of five letters and a space (which
+// the caller has seen), spaces, the start, spaces, the residues (at most
+// 63), spaces and the end (at most seven digits). False for any other
+// shape, which the line-by-line reading reads; where this reads a line,
+// that reads the same.
+inline __attribute__((always_inline)) bool read_usual_line(const MarkedLines& marked, std::size_t at,
+                                                           std::size_t line_end, UsualLine& line) {
+    std::uint64_t spaces = marks_from<&AlignmentMasks::spaces>(marked, at);
+    std::uint64_t start_digits = ~spaces & bits_from(6);
+    if (start_digits == 0) return false;
+    unsigned number_begin = lowest_bit(start_digits);
+    std::uint64_t after_number = spaces & bits_from(number_begin);
+    if (after_number == 0) return false;
+    unsigned number_end = lowest_bit(after_number);
+    std::size_t start_size = number_end - number_begin;
+    std::uint64_t start_bytes = load_eight(marked.begin + at + number_begin);
+    if (start_size > 8 || (non_digits(start_bytes) & first_bytes(start_size)) != 0) return false;
+    std::uint64_t residue_start = ~spaces & bits_from(number_end);
+    if (residue_start == 0) return false;
+    std::size_t residues_at = at + lowest_bit(residue_start);
+    // The residues end at a space; the end follows the spaces after them,
+    // up to the line feed, so no line feed lies before it.
+    std::uint64_t residue_spaces = marks_from<&AlignmentMasks::spaces>(marked, residues_at);
+    if (residue_spaces == 0) return false;
+    unsigned columns = lowest_bit(residue_spaces);
+    std::uint64_t end_start = ~residue_spaces & bits_from(columns);
+    if (end_start == 0) return false;
+    std::size_t end_at = residues_at + lowest_bit(end_start);
+    std::size_t end_size = line_end - end_at;  // wraps when the end lies past the line feed
+    if (end_size - 1 >= 7) return false;
+    std::uint64_t end_bytes = load_eight(marked.begin + end_at);
+    if ((non_digits(end_bytes) & first_bytes(end_size)) != 0) return false;
+    line.start_digits = start_bytes;
+    line.start_size = start_size;
+    line.end_digits = end_bytes;
+    line.end_size = end_size;
+    line.residues_at = residues_at;
+    line.columns = columns;
+    return true;
+}
+
+// A usual line's gap columns, its gap openings added to `gap_opens`; a run
+// of gaps that goes on from the line before (`in_gap`) opened there.
+inline std::uint64_t add_usual_gaps(const MarkedLines& marked, const UsualLine& line, bool& in_gap,
+                                    std::uint64_t& gap_opens) {
+    std::uint64_t inside = (std::uint64_t{1} << line.columns) - 1;
+    std::uint64_t dashes = marks_from<&AlignmentMasks::dashes>(marked, line.residues_at) & inside;
+    bool run_continues = in_gap;
+    in_gap = (dashes >> (line.columns - 1)) & 1;
+    if (dashes == 0) return 0;
+    gap_opens += count_bits(dashes & ~(dashes << 1)) - (run_continues && (dashes & 1));
+    return count_bits(dashes);
+}
+
+// The literal `text` at `p`, passed over; false (and `p` as it was) when
+// the text before `end` does not begin with it.
+template <std::size_t size>
+inline __attribute__((always_inline)) bool take_literal(const char*& p, const char* end, const char (&text)[size]) {
+    if (static_cast<std::size_t>(end - p) < size - 1 || !literal_at(p, text)) return false;
+    p += size - 1;
+    return true;
+}
+
+// The digits at `p` (at most 19) as a number, passed over; false when there
+// are none or too many. Up to seven digits are read from eight bytes at once:
+// `p` lies in padded text, and a byte past `end` ends the number anyway.
+inline __attribute__((always_inline)) bool take_digits(const char*& p, const char* end, std::uint64_t& value) {
+    std::uint64_t bytes = load_eight(p);
+    std::uint64_t stops = non_digits(bytes);
+    auto size = std::min<std::size_t>(stops == 0 ? 8 : lowest_bit(stops) / 8, static_cast<std::size_t>(end - p));
+    if (size != 0 && size < 8) {
+        value = digits_value(bytes, size);
+        p += size;
+        return true;
+    }
+    const char* digits = p;
+    value = 0;
+    while (p != end && is_digit(*p) && p - digits < 19) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    return p != digits && (p == end || !is_digit(*p));
+}
+
+// "192/194 (98%)": the part and the whole, passed over.
+inline __attribute__((always_inline)) bool take_fraction(const char*& p, const char* end, std::uint64_t& part,
+                                                         std::uint64_t& whole) {
+    if (!take_digits(p, end, part) || !take_literal(p, end, "/") || !take_digits(p, end, whole) ||
+        !take_literal(p, end, " (")) {
+        return false;
+    }
+    while (p != end && is_digit(*p)) ++p;
+    return take_literal(p, end, "%)");
+}
+
 // " Identities = 192/194 (98%), Gaps = 1/194 (0%)", with ", Positives =
 // 85/120 (71%)" before the Gaps for proteins: BLAST+'s Identities line, read
 // in one pass. False for any other shape, which read_hsp_line reads in full;
@@ -430,31 +579,14 @@ inline __attribute__((always_inline)) bool parse_usual_alignment_line(const Mark
 bool read_usual_identities(std::string_view line, Hsp& hsp) {
     const char* p = line.data();
     const char* end = p + line.size();
-    auto literal = [&](std::string_view text) {
-        if (static_cast<std::size_t>(end - p) < text.size() || std::memcmp(p, text.data(), text.size()) != 0) {
-            return false;
-        }
-        p += text.size();
-        return true;
-    };
-    auto number = [&](std::uint64_t& value) {
-        const char* digits = p;
-        value = 0;
-        while (p != end && is_digit(*p) && p - digits < 19) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
-        return p != digits && (p == end || !is_digit(*p));
-    };
-    // "192/194 (98%)"
-    auto fraction = [&](std::uint64_t& part, std::uint64_t& whole) {
-        if (!number(part) || !literal("/") || !number(whole) || !literal(" (")) return false;
-        while (p != end && is_digit(*p)) ++p;
-        return literal("%)");
-    };
     std::uint64_t identities = 0, length = 0, positives = 0, gaps = 0, whole = 0;
-    if (!literal(" Identities = ") || !fraction(identities, length) || length == 0) return false;
-    bool has_positives = literal(", Positives = ");
-    if (has_positives && !fraction(positives, whole)) return false;
-    bool has_gaps = literal(", Gaps = ");
-    if ((has_gaps && !fraction(gaps, whole)) || p != end) return false;
+    if (!take_literal(p, end, " Identities = ") || !take_fraction(p, end, identities, length) || length == 0) {
+        return false;
+    }
+    bool has_positives = take_literal(p, end, ", Positives = ");
+    if (has_positives && !take_fraction(p, end, positives, whole)) return false;
+    bool has_gaps = take_literal(p, end, ", Gaps = ");
+    if ((has_gaps && !take_fraction(p, end, gaps, whole)) || p != end) return false;
     hsp.identities = identities;
     hsp.length = length;
     if (has_positives) {
@@ -470,7 +602,7 @@ bool read_usual_identities(std::string_view line, Hsp& hsp) {
 
 // "Query", but not "Query=" or "Query #", which begin a query.
 bool is_query_alignment_line(const char* start) {
-    return std::memcmp(start, "Query", 5) == 0 && start[5] != '=' && !(start[5] == ' ' && start[6] == '#');
+    return literal_at(start, "Query") && start[5] != '=' && !(start[5] == ' ' && start[6] == '#');
 }
 
 // The first two bytes of the only lines that matter between alignments:
@@ -807,34 +939,73 @@ std::uint64_t LayoutReader::add_gaps(const AlignmentLine& line, const GapCount& 
     return gaps.columns;
 }
 
-const char* LayoutReader::read_usual_block(const char* start, const char* end, const MarkedLines& marked) {
+const char* LayoutReader::read_usual_blocks(const char* start, const char* end, std::uint64_t& line_number,
+                                            const MarkedLines& marked) {
     // Only where the line-by-line reading would raise no failure and keep
     // no sequence.
-    if (awaiting_subject_line_ || hsp_.length == 0 || keep_sequences_) return nullptr;
-    AlignmentLine query, subject;
-    GapCount query_gaps, subject_gaps;
-    bool first_line = hsp_.aligned == 0;
-    if (!parse_usual_alignment_line(marked, start, end, first_line, query, query_gaps)) return nullptr;
-    const char* midline = query.end + 1;
-    if (midline >= end || midline[0] != ' ' || midline[1] != ' ') return nullptr;
-    const char* subject_line = find_marked<&AlignmentMasks::line_feeds>(marked, midline, end) + 1;
-    if (subject_line >= end || std::memcmp(subject_line, "Sbjct", 5) != 0 ||
-        !parse_usual_alignment_line(marked, subject_line, end, first_line, subject, subject_gaps)) {
-        return nullptr;
+    if (awaiting_subject_line_ || hsp_.length == 0 || keep_sequences_) return start;
+    // The alignment's counts stay in registers while its blocks are read.
+    bool gaps_counted = !hsp_.has_gaps_line || hsp_.gaps != 0;
+    std::uint64_t aligned = hsp_.aligned, query_letters = hsp_.query_letters;
+    std::uint64_t gap_opens = hsp_.gap_opens, counted_gaps = hsp_.counted_gaps;
+    bool query_in_gap = hsp_.query_in_gap, subject_in_gap = hsp_.subject_in_gap;
+    UsualLine query, subject;  // the last block's lines
+    std::uint64_t lines_read = 0;
+    const char* begin = marked.begin;
+    auto at = static_cast<std::size_t>(start - begin);
+    LineFeeds line_feeds(marked, at, static_cast<std::size_t>(end - begin));
+    std::size_t line_end = line_feeds.next();
+    while (line_end != LineFeeds::none && literal_at(begin + at, "Query ")) {
+        // Query line, midline, Sbjct line: three line ends.
+        std::size_t midline_end = line_feeds.next();
+        std::size_t subject_end = line_feeds.next();
+        std::size_t midline = line_end + 1, subject_at = midline_end + 1;
+        if (subject_end == LineFeeds::none || begin[midline] != ' ' || begin[midline + 1] != ' ' ||
+            !literal_at(begin + subject_at, "Sbjct ")) {
+            break;
+        }
+        UsualLine next_query, next_subject;
+        if (!read_usual_line(marked, at, line_end, next_query) ||
+            !read_usual_line(marked, subject_at, subject_end, next_subject) ||
+            next_query.columns != next_subject.columns) {
+            break;
+        }
+        if (aligned == 0) {
+            hsp_.query_start = digits_value(next_query.start_digits, next_query.start_size);
+            hsp_.subject_start = digits_value(next_subject.start_digits, next_subject.start_size);
+        }
+        query = next_query;
+        subject = next_subject;
+        std::uint64_t columns = query.columns;
+        if (gaps_counted) {
+            std::uint64_t query_gaps = add_usual_gaps(marked, query, query_in_gap, gap_opens);
+            counted_gaps += query_gaps + add_usual_gaps(marked, subject, subject_in_gap, gap_opens);
+            query_letters += columns - query_gaps;
+        } else {
+            query_letters += columns;
+        }
+        aligned += columns;
+        lines_read += 3;
+        // Then blank lines, up to the next line's end.
+        at = subject_end + 1;
+        line_end = line_feeds.next();
+        while (line_end == at) {
+            ++lines_read;
+            ++at;
+            line_end = line_feeds.next();
+        }
     }
-    auto columns = static_cast<std::size_t>(query.residues_end - query.residues_begin);
-    if (static_cast<std::size_t>(subject.residues_end - subject.residues_begin) != columns) return nullptr;
-
-    if (first_line) {
-        hsp_.query_start = query.from;
-        hsp_.subject_start = subject.from;
-    }
-    hsp_.query_end = query.to;
-    hsp_.subject_end = subject.to;
-    hsp_.query_letters += columns - add_gaps(query, query_gaps, hsp_.query_in_gap);
-    add_gaps(subject, subject_gaps, hsp_.subject_in_gap);
-    hsp_.aligned += columns;
-    return subject.end;
+    if (lines_read == 0) return start;
+    hsp_.aligned = aligned;
+    hsp_.query_letters = query_letters;
+    hsp_.gap_opens = gap_opens;
+    hsp_.counted_gaps = counted_gaps;
+    hsp_.query_end = digits_value(query.end_digits, query.end_size);
+    hsp_.subject_end = digits_value(subject.end_digits, subject.end_size);
+    hsp_.query_in_gap = query_in_gap;
+    hsp_.subject_in_gap = subject_in_gap;
+    line_number += lines_read;
+    return begin + at;
 }
 
 const char* LayoutReader::read_alignment(const char* start, const char* end, std::uint64_t& line_number,
@@ -846,11 +1017,11 @@ const char* LayoutReader::read_alignment(const char* start, const char* end, std
         if (*start == '\n') {
             ++line_number;
             ++start;
-        } else if (is_query_alignment_line(start) || std::memcmp(start, "Sbjct", 5) == 0) {
+        } else if (is_query_alignment_line(start) || literal_at(start, "Sbjct")) {
             if (start[0] == 'Q') {
-                if (const char* block_end = read_usual_block(start, end, marked)) {
-                    line_number += 3;
-                    start = block_end + 1;
+                const char* after_blocks = read_usual_blocks(start, end, line_number, marked);
+                if (after_blocks != start) {
+                    start = after_blocks;
                     continue;
                 }
             }

@@ -61,10 +61,12 @@ private:
     // The alignment line at `start`; gives its end.
     const char* read_alignment_line(const char* start, const char* text_end, bool is_query, std::uint64_t line_number,
                                     const MarkedLines& marked);
-    // The usual BLAST+ Query line at `start`, its midline and its Sbjct
-    // line, read together; gives the Sbjct line's end, or null (nothing
-    // read) when they are anything else, for the line-by-line reading.
-    const char* read_usual_block(const char* start, const char* end, const MarkedLines& marked);
+    // From `start`, the usual BLAST+ blocks (a Query line, its midline and
+    // its Sbjct line, then blank lines) read together; gives where the
+    // first other line begins, which is `start` when it is one (nothing
+    // read), for the line-by-line reading.
+    const char* read_usual_blocks(const char* start, const char* end, std::uint64_t& line_number,
+                                  const MarkedLines& marked);
     // An alignment line's gaps added to the alignment's; gives its gap columns.
     std::uint64_t add_gaps(const AlignmentLine& line, const GapCount& gaps, bool& in_gap);
     void finish_hsp(std::uint64_t line_number);

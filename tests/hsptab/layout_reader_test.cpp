@@ -3,6 +3,7 @@
 // frames and strands; and the reports it must refuse, with the line at fault.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -133,6 +134,108 @@ TEST_P(GappedAlignments, GapsAreCountedAcrossWindowsAndLines) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, GappedAlignments, ::testing::ValuesIn(kernel_names()),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+
+// The usual blocks (Query line, midline, Sbjct line) are read together from
+// the masks, the line-by-line reading taking over wherever they look
+// otherwise; asking for qseq turns the first off. Both must give the same
+// rows and the same failure, at the same line, for reports whose blocks
+// start anywhere in a window, have residues up to and past 64 columns,
+// coordinates of up to nine digits, 0 to 2 blank lines between blocks, no
+// midline, no last line feed, or a byte broken anywhere in an alignment line.
+using UsualBlocks = EachKernel;
+
+std::string without_last_column(const std::string& table) {
+    std::string rows;
+    for (std::size_t at = 0; at < table.size();) {
+        std::size_t end = table.find('\n', at);
+        if (end == std::string::npos) end = table.size();
+        std::string row = table.substr(at, end - at);
+        rows += row.substr(0, row.rfind('\t')) + "\n";
+        at = end + 1;
+    }
+    return rows;
+}
+
+TEST_P(UsualBlocks, ReadAsTheLineByLineReadingReadsThem) {
+    std::mt19937 random(11);
+    const std::size_t widths[] = {1, 2, 60, 62, 63, 64, 65, 80};
+    const std::uint64_t starts[] = {1, 9, 10, 99, 12345, 999999, 1234567, 9999999, 123456789};
+    const std::string fields = "length mismatch gapopen gaps qstart qend sstart send sstrand";
+    for (int round = 0; round < 300; ++round) {
+        std::string report =
+            "BLASTN 2.12.0+\n\nQuery= q" + std::string(random() % 64, 'x') + "\n\nLength=1000\n\n>s\nLength=1000\n\n";
+        for (int alignment = 0; alignment < 2; ++alignment) {
+            std::size_t columns = 1 + random() % 200;
+            std::size_t width = widths[random() % 8];
+            std::string query, subject;
+            for (std::size_t i = 0; i < columns; ++i) {
+                bool query_gap = random() % 7 == 0, subject_gap = !query_gap && random() % 9 == 0;
+                query += query_gap ? '-' : "ACGT"[random() % 4];
+                subject += subject_gap ? '-' : "ACGT"[random() % 4];
+            }
+            std::size_t gaps = 0;
+            for (std::size_t i = 0; i < columns; ++i) gaps += (query[i] == '-') + (subject[i] == '-');
+            report += " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 1/" + std::to_string(columns) +
+                      " (1%), Gaps = " + std::to_string(random() % 4 == 0 ? 0 : gaps) + "/" + std::to_string(columns) +
+                      " (5%)\n Strand=Plus/Plus\n\n";
+            std::uint64_t query_at = starts[random() % 9], subject_at = starts[random() % 9];
+            std::string spaces(1 + random() % 3, ' ');
+            for (std::size_t at = 0; at < columns; at += width) {
+                std::string query_part = query.substr(at, width), subject_part = subject.substr(at, width);
+                std::string query_from = std::to_string(query_at), subject_from = std::to_string(subject_at);
+                std::size_t number_width = std::max(query_from.size(), subject_from.size());
+                query_at += query_part.size();
+                subject_at += subject_part.size();
+                auto line = [&](const std::string& label, const std::string& from, const std::string& part,
+                                std::uint64_t to) {
+                    return label + spaces + from + std::string(number_width - from.size() + 2, ' ') + part + "  " +
+                           std::to_string(to - 1) + "\n";
+                };
+                report += line("Query", query_from, query_part, query_at);
+                switch (random() % 12) {
+                    case 0: break;  // no midline
+                    case 1: report += " |\n"; break;
+                    case 2: report += " Strand=Plus/Minus\n"; break;
+                    default:
+                        report += std::string(5 + spaces.size() + number_width + 2, ' ') +
+                                  std::string(random() % (width + 2), '|') + "\n";
+                }
+                report += line("Sbjct", subject_from, subject_part, subject_at);
+                report += std::string(random() % 3, '\n');
+            }
+            report += "\n";
+        }
+        if (random() % 4 == 0) {
+            // A byte of an alignment line broken, left out or added: a space, a
+            // letter, a line feed, a dash or a digit.
+            std::size_t line = report.find("Query ");
+            for (int skip = static_cast<int>(random() % 4); skip > 0 && line != std::string::npos; --skip) {
+                line = report.find("\nSbjct", line + 1);
+            }
+            if (line != std::string::npos) {
+                std::size_t at = line + 1 + random() % 40;
+                char byte = " x\n-1"[random() % 5];
+                switch (random() % 3) {
+                    case 0: report[at] = byte; break;
+                    case 1: report.erase(at, 1); break;
+                    default: report.insert(at, 1, byte); break;
+                }
+            }
+        }
+        if (random() % 4 == 0) report.erase(report.find_last_not_of('\n') + 1);
+        for (std::size_t block_size : {std::size_t{100}, default_block_size}) {
+            HspOutcome together = convert_hsps_as_given(report, fields, false, block_size, kernel());
+            HspOutcome by_line = convert_hsps_as_given(report, fields + " qseq", false, block_size, kernel());
+            ASSERT_EQ(together.failed, by_line.failed) << together.message << by_line.message << "\n" << report;
+            ASSERT_EQ(together.message, by_line.message) << report;
+            ASSERT_EQ(together.line_number, by_line.line_number) << report;
+            ASSERT_EQ(together.table, without_last_column(by_line.table)) << report;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, UsualBlocks, ::testing::ValuesIn(kernel_names()),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 // Alignment lines with coordinates of every width from 1 to 12 digits, in
