@@ -21,7 +21,13 @@ bool starts_with(std::string_view text, const char (&prefix)[size]) {
     return true;
 }
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+// ' ', '\t', '\r', '\v' and '\f', as bits: titles and words are scanned byte by byte.
+bool is_space(char c) {
+    constexpr std::uint64_t spaces = std::uint64_t{1} << ' ' | std::uint64_t{1} << '\t' | std::uint64_t{1} << '\r' |
+                                     std::uint64_t{1} << '\v' | std::uint64_t{1} << '\f';
+    auto byte = static_cast<unsigned char>(c);
+    return byte <= ' ' && (spaces >> byte & 1) != 0;
+}
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -812,11 +818,12 @@ void LayoutReader::finish_hsp(std::uint64_t line_number) {
 
 void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_number) {
     // BLAST+'s own lines first, each in one pass.
-    if (read_usual_identities(line, hsp_)) return;
-    if (line == " Strand=Plus/Plus" || line == " Strand=Plus/Minus") {
+    if ((line.size() == 17 && literal_at(line.data(), " Strand=Plus/Plus")) ||
+        (line.size() == 18 && literal_at(line.data(), " Strand=Plus/Minus"))) {
         hsp_.subject_minus = line.size() == 18;
         return;
     }
+    if (read_usual_identities(line, hsp_)) return;
     std::string_view text = skip_spaces(line);
     bool identities_line = starts_with(text, "Identities");
     if (identities_line) {
@@ -918,6 +925,17 @@ void LayoutReader::read_lines(PaddedView lines, std::uint64_t& line_number) {
                 start_hsp(line, line_number);
                 continue;
             }
+        }
+        // A subject's title, and the Length line after it, likewise.
+        if (line[0] == '>' && (place_ == Place::in_query || place_ == Place::in_subject || place_ == Place::in_hsp)) {
+            if (place_ == Place::in_hsp) finish_hsp(line_number);
+            start_subject(line.substr(1));
+            place_ = Place::subject_title;
+            continue;
+        }
+        if (place_ == Place::subject_title && starts_with(line, "Length=")) {
+            read_subject_length(trim(line), line_number);
+            continue;
         }
         // Between alignments, the list of subjects and the statistics are
         // passed over on their first two bytes.
@@ -1035,6 +1053,21 @@ const char* LayoutReader::read_alignment(const char* start, const char* end, std
         }
     }
     return start;
+}
+
+void LayoutReader::read_subject_length(std::string_view text, std::uint64_t line_number) {
+    text.remove_prefix(text[6] == '=' ? 7 : 8);
+    text = skip_spaces(text);
+    if (!take_number(text, subject_.length)) fail("a subject length that is not a number", line_number);
+    assign_first_word(subject_.id, subject_.title);
+    if (run_.profiles) {
+        // Profile databases always name their entries: the title is what follows.
+        std::string_view title = subject_.title;
+        title = skip_spaces(title);
+        take_word(title);
+        subject_.title = std::string(skip_spaces(title));
+    }
+    place_ = Place::in_subject;
 }
 
 // Any line the quick tests in read_lines leave.
@@ -1156,18 +1189,7 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
     if (place_ == Place::subject_title) {
         std::string_view text = trim(line);
         if (starts_with(text, "Length=") || starts_with(text, "Length =")) {
-            text.remove_prefix(text[6] == '=' ? 7 : 8);
-            text = skip_spaces(text);
-            if (!take_number(text, subject_.length)) fail("a subject length that is not a number", line_number);
-            assign_first_word(subject_.id, subject_.title);
-            if (run_.profiles) {
-                // Profile databases always name their entries: the title is what follows.
-                std::string_view title = subject_.title;
-                title = skip_spaces(title);
-                take_word(title);
-                subject_.title = std::string(skip_spaces(title));
-            }
-            place_ = Place::in_subject;
+            read_subject_length(text, line_number);
         } else if (starts_with(text, "Sequence ID: ")) {
             // web: "Sequence ID: WP_003221446.1 Length: 239"
             std::size_t length_at = text.rfind(" Length: ");

@@ -52,6 +52,8 @@ private:
     void start_query(std::string_view definition, std::uint64_t line_number);
     void start_subject(std::string_view title);
     void read_round(std::string_view line);
+    // "Length=239" or "Length = 239" (`text`, trimmed) after a subject's title.
+    void read_subject_length(std::string_view text, std::uint64_t line_number);
     void start_hsp(std::string_view line, std::uint64_t line_number);
     void read_hsp_line(std::string_view line, std::uint64_t line_number);
     // From `start`, the lines of an alignment up to the first that is

@@ -271,6 +271,28 @@ TEST(BlastPlusLayout, CoordinatesOfEveryWidthAndShape) {
     }
 }
 
+// Subject titles and their Length lines wherever they come: the first of a
+// query, after an alignment, after a subject without alignments; titles
+// wrapped over lines, one of them beginning "Lengthy".
+TEST(BlastPlusLayout, SubjectTitlesAndLengthsWhereverTheyCome) {
+    const std::string alignment =
+        " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 4/4 (100%), Gaps = 0/4 (0%)\n"
+        " Strand=Plus/Plus\n\nQuery  1  ACGT  4\n           ||||\nSbjct  5  ACGT  8\n\n";
+    const std::string report = "BLASTN 2.12.0+\n\nQuery= q\n\nLength=100\n\n>s1 first\nLength=10\n\n" + alignment +
+                               alignment +
+                               "\n>s2 without alignments\nLength=20\n\n>s3 title wrapped\n"
+                               "Lengthy words\nLength=30\n\n" +
+                               alignment + ">s4\nLength=40\n" + alignment + "Lambda      K        H\n";
+    const std::string rows =
+        "s1\ts1 first\t10\t5\ns1\ts1 first\t10\t5\ns3\ts3 title wrapped Lengthy words\t30\t5\n"
+        "s4\ts4\t40\t5\n";
+    for (std::size_t block_size : {std::size_t{3}, std::size_t{64}, default_block_size}) {
+        HspOutcome outcome = convert_hsps(report, "sseqid stitle slen sstart", false, block_size);
+        EXPECT_FALSE(outcome.failed) << outcome.message;
+        EXPECT_EQ(outcome.table, rows) << block_size;
+    }
+}
+
 TEST(BlastPlusLayout, StandardFieldsByDefault) {
     EXPECT_EQ(convert_hsps(blastn_report).table,
               "q1\ts1\t90.000\t20\t1\t1\t1\t19\t11\t30\t1e-05\t30.0\n"
