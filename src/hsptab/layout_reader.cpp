@@ -337,15 +337,15 @@ std::uint64_t load_eight(const char* p) {
     return bytes;
 }
 
-// Bit 8i + 7 set for each byte i of `bytes` that is no digit; right for
-// every byte up to the first such one, which is all that is used.
+// Bit 8i + 7 set for each byte i of `bytes` that is no digit, exactly.
 std::uint64_t non_digits(std::uint64_t bytes) {
-    constexpr std::uint64_t high_nibbles = 0xF0F0F0F0F0F0F0F0ull;
-    constexpr std::uint64_t threes = 0x3030303030303030ull;
-    // '0' to '9' are 0x30 to 0x39: a high nibble of 3, even after adding 6.
-    std::uint64_t off = ((bytes & high_nibbles) ^ threes) | (((bytes + 0x0606060606060606ull) & high_nibbles) ^ threes);
-    // Any set bit of a byte to its top bit.
-    return (off | (off << 1) | (off << 2) | (off << 3)) & 0x8080808080808080ull;
+    constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Full;
+    constexpr std::uint64_t high_bits = 0x8080808080808080ull;
+    // '0' to '9' become 0 to 9; any other byte 10 or more. Adding 0x76 to a
+    // byte's low seven bits sets its top bit from 10 up and never carries
+    // into the next byte; a top bit of its own is no digit either.
+    std::uint64_t offsets = bytes ^ 0x3030303030303030ull;
+    return (offsets | ((offsets & low_bits) + 0x7676767676767676ull)) & high_bits;
 }
 
 // The bits of the first `size` bytes (1 to 8) of eight.
@@ -529,8 +529,8 @@ inline __attribute__((always_inline)) bool read_usual_line(const MarkedLines& ma
 
 // A usual line's gap columns, its gap openings added to `gap_opens`; a run
 // of gaps that goes on from the line before (`in_gap`) opened there.
-inline std::uint64_t add_usual_gaps(const MarkedLines& marked, const UsualLine& line, bool& in_gap,
-                                    std::uint64_t& gap_opens) {
+inline __attribute__((always_inline)) std::uint64_t add_usual_gaps(const MarkedLines& marked, const UsualLine& line,
+                                                                   bool& in_gap, std::uint64_t& gap_opens) {
     std::uint64_t inside = (std::uint64_t{1} << line.columns) - 1;
     std::uint64_t dashes = marks_from<&AlignmentMasks::dashes>(marked, line.residues_at) & inside;
     bool run_continues = in_gap;
@@ -967,7 +967,9 @@ const char* LayoutReader::read_usual_blocks(const char* start, const char* end, 
     std::uint64_t aligned = hsp_.aligned, query_letters = hsp_.query_letters;
     std::uint64_t gap_opens = hsp_.gap_opens, counted_gaps = hsp_.counted_gaps;
     bool query_in_gap = hsp_.query_in_gap, subject_in_gap = hsp_.subject_in_gap;
-    UsualLine query, subject;  // the last block's lines
+    // The last block's ends, as the bytes that write them.
+    std::uint64_t query_end_digits = 0, subject_end_digits = 0;
+    std::size_t query_end_size = 1, subject_end_size = 1;
     std::uint64_t lines_read = 0;
     const char* begin = marked.begin;
     auto at = static_cast<std::size_t>(start - begin);
@@ -982,18 +984,19 @@ const char* LayoutReader::read_usual_blocks(const char* start, const char* end, 
             !literal_at(begin + subject_at, "Sbjct ")) {
             break;
         }
-        UsualLine next_query, next_subject;
-        if (!read_usual_line(marked, at, line_end, next_query) ||
-            !read_usual_line(marked, subject_at, subject_end, next_subject) ||
-            next_query.columns != next_subject.columns) {
+        UsualLine query, subject;
+        if (!read_usual_line(marked, at, line_end, query) ||
+            !read_usual_line(marked, subject_at, subject_end, subject) || query.columns != subject.columns) {
             break;
         }
         if (aligned == 0) {
-            hsp_.query_start = digits_value(next_query.start_digits, next_query.start_size);
-            hsp_.subject_start = digits_value(next_subject.start_digits, next_subject.start_size);
+            hsp_.query_start = digits_value(query.start_digits, query.start_size);
+            hsp_.subject_start = digits_value(subject.start_digits, subject.start_size);
         }
-        query = next_query;
-        subject = next_subject;
+        query_end_digits = query.end_digits;
+        query_end_size = query.end_size;
+        subject_end_digits = subject.end_digits;
+        subject_end_size = subject.end_size;
         std::uint64_t columns = query.columns;
         if (gaps_counted) {
             std::uint64_t query_gaps = add_usual_gaps(marked, query, query_in_gap, gap_opens);
@@ -1018,8 +1021,8 @@ const char* LayoutReader::read_usual_blocks(const char* start, const char* end, 
     hsp_.query_letters = query_letters;
     hsp_.gap_opens = gap_opens;
     hsp_.counted_gaps = counted_gaps;
-    hsp_.query_end = digits_value(query.end_digits, query.end_size);
-    hsp_.subject_end = digits_value(subject.end_digits, subject.end_size);
+    hsp_.query_end = digits_value(query_end_digits, query_end_size);
+    hsp_.subject_end = digits_value(subject_end_digits, subject_end_size);
     hsp_.query_in_gap = query_in_gap;
     hsp_.subject_in_gap = subject_in_gap;
     line_number += lines_read;

@@ -206,16 +206,20 @@ TEST_P(UsualBlocks, ReadAsTheLineByLineReadingReadsThem) {
             }
             report += "\n";
         }
-        if (random() % 4 == 0) {
+        if (random() % 2 == 0) {
             // A byte of an alignment line broken, left out or added: a space, a
-            // letter, a line feed, a dash or a digit.
+            // letter, a line feed, a dash, a digit or a byte next to the digits.
             std::size_t line = report.find("Query ");
             for (int skip = static_cast<int>(random() % 4); skip > 0 && line != std::string::npos; --skip) {
                 line = report.find("\nSbjct", line + 1);
             }
             if (line != std::string::npos) {
-                std::size_t at = line + 1 + random() % 40;
-                char byte = " x\n-1"[random() % 5];
+                // Near the line's start or near its end.
+                std::size_t line_end = std::min(report.find('\n', line + 1), report.size());
+                std::size_t at = random() % 2 == 0 ? line + 1 + random() % 40 : line_end - 1 - random() % 10;
+                // Next to a digit, ':' and '/' are the bytes after and before
+                // the digits; 0xFA and up carry when six is added.
+                char byte = " x\n-1:/\xfa"[random() % 8];
                 switch (random() % 3) {
                     case 0: report[at] = byte; break;
                     case 1: report.erase(at, 1); break;
@@ -231,6 +235,41 @@ TEST_P(UsualBlocks, ReadAsTheLineByLineReadingReadsThem) {
             ASSERT_EQ(together.message, by_line.message) << report;
             ASSERT_EQ(together.line_number, by_line.line_number) << report;
             ASSERT_EQ(together.table, without_last_column(by_line.table)) << report;
+        }
+    }
+}
+
+// Every byte value inside a start and inside an end, of the Query line and
+// of the Sbjct line, of the first block and of the second: a coordinate
+// with any byte but a digit inside is refused, whichever way it is read.
+// (A line feed or a carriage return makes two lines: that is another case.)
+TEST_P(UsualBlocks, EveryByteInsideACoordinate) {
+    const std::string fields = "length qstart qend sstart send";
+    for (int byte = 0; byte < 256; ++byte) {
+        if (byte == '\n' || byte == '\r') continue;
+        for (int place = 0; place < 8; ++place) {
+            std::string coordinates[8] = {"11", "20", "31", "40", "21", "30", "41", "50"};
+            coordinates[place].insert(1, 1, static_cast<char>(byte));
+            std::string report =
+                "BLASTN 2.12.0+\n\nQuery= q\n\nLength=100\n\n>s\nLength=100\n\n"
+                " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 20/20 (100%), Gaps = 0/20 (0%)\n"
+                " Strand=Plus/Plus\n\n";
+            for (int block = 0; block < 2; ++block) {
+                const std::string* numbers = coordinates + 4 * block;
+                report += "Query  " + numbers[0] + "  ACGTACGTAC  " + numbers[1] + "\n            ||||||||||\nSbjct  " +
+                          numbers[2] + "  ACGTACGTAC  " + numbers[3] + "\n\n";
+            }
+            bool digit = byte >= '0' && byte <= '9';
+            std::string rows =
+                "20\t" + coordinates[0] + "\t" + coordinates[5] + "\t" + coordinates[2] + "\t" + coordinates[7] + "\n";
+            HspOutcome together = convert_hsps_as_given(report, fields, false, default_block_size, kernel());
+            HspOutcome by_line = convert_hsps_as_given(report, fields + " qseq", false, default_block_size, kernel());
+            ASSERT_EQ(together.failed, !digit) << byte << " at " << place;
+            ASSERT_EQ(by_line.failed, !digit) << byte << " at " << place;
+            if (digit) {
+                ASSERT_EQ(together.table, rows) << byte << " at " << place;
+                ASSERT_EQ(without_last_column(by_line.table), rows) << byte << " at " << place;
+            }
         }
     }
 }
