@@ -379,10 +379,10 @@ bool literal_at(const char* p, const char (&text)[size]) {
 }
 
 // The lowest set bit's position; `bits` is not zero.
-unsigned lowest_bit(std::uint64_t bits) { return static_cast<unsigned>(__builtin_ctzll(bits)); }
+std::size_t lowest_bit(std::uint64_t bits) { return static_cast<std::size_t>(__builtin_ctzll(bits)); }
 
 // The bits at `position` (below 64) and above.
-std::uint64_t bits_from(unsigned position) { return ~std::uint64_t{0} << position; }
+std::uint64_t bits_from(std::size_t position) { return ~std::uint64_t{0} << position; }
 
 // The usual BLAST+ alignment line, "Query  249  ACGT...ACGT  308", read from
 // the masks in a few steps: the label (which the caller has seen) and a
@@ -456,7 +456,7 @@ public:
         : masks_(marked.masks),
           window_(at / 64),
           windows_((size + 63) / 64),
-          pending_(masks_[window_].line_feeds & bits_from(static_cast<unsigned>(at % 64))) {}
+          pending_(masks_[window_].line_feeds & bits_from(at % 64)) {}
 
     // The next line feed's offset, or `none`.
     std::size_t next() {
@@ -496,10 +496,10 @@ inline __attribute__((always_inline)) bool read_usual_line(const MarkedLines& ma
     std::uint64_t spaces = marks_from<&AlignmentMasks::spaces>(marked, at);
     std::uint64_t start_digits = ~spaces & bits_from(6);
     if (start_digits == 0) return false;
-    unsigned number_begin = lowest_bit(start_digits);
+    std::size_t number_begin = lowest_bit(start_digits);
     std::uint64_t after_number = spaces & bits_from(number_begin);
     if (after_number == 0) return false;
-    unsigned number_end = lowest_bit(after_number);
+    std::size_t number_end = lowest_bit(after_number);
     std::size_t start_size = number_end - number_begin;
     std::uint64_t start_bytes = load_eight(marked.begin + at + number_begin);
     if (start_size > 8 || (non_digits(start_bytes) & first_bytes(start_size)) != 0) return false;
@@ -510,7 +510,7 @@ inline __attribute__((always_inline)) bool read_usual_line(const MarkedLines& ma
     // up to the line feed, so no line feed lies before it.
     std::uint64_t residue_spaces = marks_from<&AlignmentMasks::spaces>(marked, residues_at);
     if (residue_spaces == 0) return false;
-    unsigned columns = lowest_bit(residue_spaces);
+    std::size_t columns = lowest_bit(residue_spaces);
     std::uint64_t end_start = ~residue_spaces & bits_from(columns);
     if (end_start == 0) return false;
     std::size_t end_at = residues_at + lowest_bit(end_start);
