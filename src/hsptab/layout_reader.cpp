@@ -898,7 +898,9 @@ void LayoutReader::read_lines(PaddedView lines, std::uint64_t& line_number) {
     MarkedLines marked{lines.data(), masks_.data()};
     const char* end = lines.data() + lines.size();
     for (const char* start = lines.data(); start < end;) {
-        if (place_ == Place::in_hsp) {
+        // A line of one space and a letter (Identities, Strand) is no
+        // alignment line, blank line or midline.
+        if (place_ == Place::in_hsp && (start[0] != ' ' || start[1] == ' ')) {
             start = read_alignment(start, end, line_number, marked);
             if (start >= end) break;
         }
