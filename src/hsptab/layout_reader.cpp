@@ -606,6 +606,45 @@ bool read_usual_identities(std::string_view line, Hsp& hsp) {
     return true;
 }
 
+// The first byte of the eight at `p` that is `byte`, or 8 when none is.
+std::size_t first_byte_of(std::uint64_t bytes, char byte) {
+    constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Full;
+    std::uint64_t zeros = bytes ^ (0x0101010101010101ull * static_cast<unsigned char>(byte));
+    // Exact, byte by byte: a byte's top bit set only where it was zero.
+    std::uint64_t found = ~(((zeros & low_bits) + low_bits) | zeros | low_bits);
+    return found == 0 ? 8 : lowest_bit(found) / 8;
+}
+
+// " Score = 349 bits (194),  Expect = 7e-87": BLAST+'s Score line, read with
+// a few comparisons of eight bytes. False for any other shape, which
+// start_hsp reads in full; where this reads a line, that reads the same.
+bool read_usual_score(std::string_view line, Hsp& hsp) {
+    const char* p = line.data();
+    const char* end = p + line.size();
+    if (!take_literal(p, end, " Score = ") || p == end || *p == ' ' || *p == '=' || *p == ':') return false;
+    // The bit score, up to a space within eight bytes.
+    std::size_t bits_size = first_byte_of(load_eight(p), ' ');
+    if (bits_size == 0 || bits_size == 8 || bits_size >= static_cast<std::size_t>(end - p)) return false;
+    const char* bits = p;
+    p += bits_size;
+    if (!take_literal(p, end, " bits (")) return false;
+    // The raw score: digits, then "),  Expect = ".
+    std::uint64_t stops = non_digits(load_eight(p));
+    std::size_t raw_size = stops == 0 ? 8 : lowest_bit(stops) / 8;
+    if (raw_size == 0 || raw_size == 8 || raw_size >= static_cast<std::size_t>(end - p)) return false;
+    const char* raw = p;
+    p += raw_size;
+    if (!take_literal(p, end, "),  Expect = ") || p == end || *p == ' ') return false;
+    const char* value = p;
+    while (p != end && *p != ' ' && *p != ',' && *p != ';') ++p;
+    copy_into(hsp.bit_score, std::string_view(bits, bits_size));
+    copy_into(hsp.raw_score, std::string_view(raw, raw_size));
+    hsp.evalue.clear();
+    if (*value == 'e') hsp.evalue += '1';
+    hsp.evalue.append(value, static_cast<std::size_t>(p - value));
+    return true;
+}
+
 // "Query", but not "Query=" or "Query #", which begin a query.
 bool is_query_alignment_line(const char* start) {
     return literal_at(start, "Query") && start[5] != '=' && !(start[5] == ' ' && start[6] == '#');
@@ -687,6 +726,10 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     hsp_.reset();
     hsp_line_number_ = line_number;
     awaiting_subject_line_ = false;
+    if (read_usual_score(line, hsp_)) {
+        place_ = Place::in_hsp;
+        return;
+    }
     // " Score = 1184 bits (641),  Expect = 0.0", " Score =  517 bits (261), Expect = e-146",
     // "Score:41.0 bits(44), Expect:0.33,", " Score = 180 bits (387), Expect(2) = 9e-91": read
     // in one pass, as every alignment has one.

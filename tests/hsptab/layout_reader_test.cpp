@@ -332,6 +332,57 @@ TEST(BlastPlusLayout, SubjectTitlesAndLengthsWhereverTheyCome) {
     }
 }
 
+// BLAST+'s Score line is read with a few comparisons of eight bytes, any
+// other shape in full: scores of up to nine characters, raw scores of up to
+// nine digits, spaces where BLAST+ writes none, values cut short. Each gives
+// the row, or the failure, it always gave.
+TEST(BlastPlusLayout, ScoreLinesOfEveryShape) {
+    struct ScoreCase {
+        std::string line;
+        std::string row;      // bitscore, score, evalue
+        std::string failure;  // empty when the row is written
+    };
+    const std::vector<ScoreCase> cases = {
+        {" Score = 349 bits (194),  Expect = 7e-87", "349\t194\t7e-87\n", ""},
+        {" Score = 1234567 bits (1234567),  Expect = 0.0", "1234567\t1234567\t0.0\n", ""},
+        {" Score = 12345678 bits (12345678),  Expect = 0.0", "12345678\t12345678\t0.0\n", ""},
+        {" Score = 123456789 bits (123456789),  Expect = 0.0", "123456789\t123456789\t0.0\n", ""},
+        {" Score = 30.0 bits (32),  Expect = e-146", "30.0\t32\t1e-146\n", ""},
+        {" Score =  517 bits (261), Expect = e-146", "517\t261\t1e-146\n", ""},
+        {" Score = 180 bits (387), Expect(2) = 9e-91", "180\t387\t9e-91\n", ""},
+        {" Score = 50.1 bits (118),  Expect = 1e-05, Method: Compositional matrix adjust.", "50.1\t118\t1e-05\n", ""},
+        {" Score = 50.1 bits (118),  Expect =  1e-05", "50.1\t118\t1e-05\n", ""},
+        {" Score = 50.1  bits  (118),  Expect = 2", "50.1\t118\t2\n", ""},
+        {" Score = 50.1 bits (118),  Expect = ", "", "a Score line without an Expect value"},
+        {" Score = 50.1 bits (118),  Expect =", "", "a Score line without an Expect value"},
+        {" Score = 50.1 bits (118)", "", "a Score line without an Expect value"},
+        {" Score = 50.1 bits ()", "", "a Score line without a raw score"},
+        {" Score = 50.1 bits (1x8),  Expect = 2", "", "a Score line without a raw score"},
+        {" Score = 50.1 bits", "", "a Score line without a raw score"},
+        {" Score = 50.1", "", "a Score line without a bit score"},
+        {" Score = ", "", "a Score line without a bit score"},
+    };
+    for (const ScoreCase& c : cases) {
+        const std::string alignment =
+            "\n Identities = 4/4 (100%), Gaps = 0/4 (0%)\n\nQuery  1  ACGT  4\n           ||||\nSbjct  5  ACGT  8\n";
+        for (const std::string& end : {alignment, std::string()}) {
+            std::string report = "BLASTN 2.12.0+\n\nQuery= q\n\nLength=100\n\n>s\nLength=10\n\n" + c.line + end;
+            HspOutcome outcome = convert_hsps(report, "bitscore score evalue", false, 64);
+            if (!c.failure.empty()) {
+                EXPECT_TRUE(outcome.failed) << c.line;
+                EXPECT_EQ(outcome.message, c.failure) << c.line;
+                EXPECT_EQ(outcome.line_number, 10u) << c.line;
+            } else if (!end.empty()) {
+                EXPECT_FALSE(outcome.failed) << c.line << ": " << outcome.message;
+                EXPECT_EQ(outcome.table, c.row) << c.line;
+            } else {
+                // The last line of the report: the alignment has no Identities line.
+                EXPECT_EQ(outcome.message, "an alignment without its Identities line") << c.line;
+            }
+        }
+    }
+}
+
 TEST(BlastPlusLayout, StandardFieldsByDefault) {
     EXPECT_EQ(convert_hsps(blastn_report).table,
               "q1\ts1\t90.000\t20\t1\t1\t1\t19\t11\t30\t1e-05\t30.0\n"
