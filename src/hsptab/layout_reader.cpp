@@ -606,7 +606,8 @@ bool read_usual_identities(std::string_view line, Hsp& hsp) {
     return true;
 }
 
-// The first byte of the eight at `p` that is `byte`, or 8 when none is.
+// The first of eight bytes (as load_eight gives them) that is `byte`, or 8
+// when none is.
 std::size_t first_byte_of(std::uint64_t bytes, char byte) {
     constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Full;
     std::uint64_t zeros = bytes ^ (0x0101010101010101ull * static_cast<unsigned char>(byte));
