@@ -4,7 +4,8 @@
 // in a layout failure at a line of the input, never in a crash, a hang or a
 // read out of bounds (the fuzz build runs under the sanitizers). A
 // compressed form of the bytes, chosen by the input, converts the same; bytes that are themselves
-// compressed decode or fail, without a crash.
+// compressed decode or fail, without a crash. Without the aligned
+// sequences, the numbers and any failure are the same.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -33,6 +34,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!(hittab::tests::convert_hsps_as_given(hittab::tests::pack(report, form), fields, comments, block_size) ==
           outcome)) {
         std::fprintf(stderr, "packed as %s, the report converts otherwise (block size %zu)\n", form.name, block_size);
+        std::abort();
+    }
+    // Without the aligned sequences, the usual blocks are read together from
+    // the masks: the rows and any failure are those of the line-by-line
+    // reading, which asking for qseq keeps.
+    const std::string numbers = "length mismatch gapopen gaps qstart qend sstart send sstrand";
+    hittab::tests::HspOutcome together = hittab::tests::convert_hsps_as_given(report, numbers, false, block_size);
+    hittab::tests::HspOutcome by_line =
+        hittab::tests::convert_hsps_as_given(report, numbers + " qseq", false, block_size);
+    // The rows without their qseq column, which may itself hold tabs.
+    std::string by_line_rows;
+    for (std::size_t at = 0; at < by_line.table.size();) {
+        std::size_t end = by_line.table.find('\n', at);
+        std::size_t cut = at;
+        for (int column = 0; column < 9; ++column) cut = by_line.table.find('\t', cut) + 1;
+        by_line_rows += by_line.table.substr(at, cut - 1 - at) + "\n";
+        at = end + 1;
+    }
+    if (together.failed != by_line.failed || together.message != by_line.message ||
+        together.line_number != by_line.line_number || together.table != by_line_rows) {
+        std::fprintf(stderr, "the blocks read together and line by line differ (block size %zu)\n", block_size);
         std::abort();
     }
     std::size_t lines = 1;

@@ -334,9 +334,14 @@ inline char* FieldWriter::put_field(char* out, Field field, const Run& run, cons
 
 char* FieldWriter::put_row(char* out, const Run& run, const Query& query, const Subject& subject,
                            const Hsp& hsp) const {
-    for (std::size_t i = 0; i < fields_.size(); ++i) {
-        if (i != 0) *out++ = '\t';
-        out = put_field(out, fields_[i], run, query, subject, hsp);
+    // The bounds held here: a byte written through `out` might, for all the
+    // compiler knows, change the vector's own.
+    const Field* field = fields_.data();
+    const Field* last = field + fields_.size();
+    for (;;) {
+        out = put_field(out, *field, run, query, subject, hsp);
+        if (++field == last) break;
+        *out++ = '\t';
     }
     *out++ = '\n';
     return out;

@@ -21,7 +21,13 @@ bool starts_with(std::string_view text, const char (&prefix)[size]) {
     return true;
 }
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+// ' ', '\t', '\r', '\v' and '\f', as bits: titles and words are scanned byte by byte.
+bool is_space(char c) {
+    constexpr std::uint64_t spaces = std::uint64_t{1} << ' ' | std::uint64_t{1} << '\t' | std::uint64_t{1} << '\r' |
+                                     std::uint64_t{1} << '\v' | std::uint64_t{1} << '\f';
+    auto byte = static_cast<unsigned char>(c);
+    return byte <= ' ' && (spaces >> byte & 1) != 0;
+}
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -331,15 +337,15 @@ std::uint64_t load_eight(const char* p) {
     return bytes;
 }
 
-// Bit 8i + 7 set for each byte i of `bytes` that is no digit; right for
-// every byte up to the first such one, which is all that is used.
+// Bit 8i + 7 set for each byte i of `bytes` that is no digit, exactly.
 std::uint64_t non_digits(std::uint64_t bytes) {
-    constexpr std::uint64_t high_nibbles = 0xF0F0F0F0F0F0F0F0ull;
-    constexpr std::uint64_t threes = 0x3030303030303030ull;
-    // '0' to '9' are 0x30 to 0x39: a high nibble of 3, even after adding 6.
-    std::uint64_t off = ((bytes & high_nibbles) ^ threes) | (((bytes + 0x0606060606060606ull) & high_nibbles) ^ threes);
-    // Any set bit of a byte to its top bit.
-    return (off | (off << 1) | (off << 2) | (off << 3)) & 0x8080808080808080ull;
+    constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Full;
+    constexpr std::uint64_t high_bits = 0x8080808080808080ull;
+    // '0' to '9' become 0 to 9; any other byte 10 or more. Adding 0x76 to a
+    // byte's low seven bits sets its top bit from 10 up and never carries
+    // into the next byte; a top bit of its own is no digit either.
+    std::uint64_t offsets = bytes ^ 0x3030303030303030ull;
+    return (offsets | ((offsets & low_bits) + 0x7676767676767676ull)) & high_bits;
 }
 
 // The bits of the first `size` bytes (1 to 8) of eight.
@@ -356,11 +362,27 @@ std::uint64_t digits_value(std::uint64_t bytes, std::size_t size) {
     return (bytes & 0x0000FFFF0000FFFFull) * (10000 * (std::uint64_t{1} << 32) + 1) >> 32;
 }
 
+// Whether the bytes at `p` begin with the literal `text`, compared eight
+// at a time; `p` lies in padded text, so the bytes past its line can be read.
+template <std::size_t size>
+bool literal_at(const char* p, const char (&text)[size]) {
+    constexpr std::size_t length = size - 1;
+    for (std::size_t at = 0; at < length; at += 8) {
+        std::size_t chunk = std::min<std::size_t>(8, length - at);
+        std::uint64_t expected = 0;
+        for (std::size_t i = 0; i < chunk; ++i)
+            expected |= std::uint64_t{static_cast<unsigned char>(text[at + i])} << 8 * i;
+        std::uint64_t kept = chunk == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << 8 * chunk) - 1;
+        if ((load_eight(p + at) & kept) != expected) return false;
+    }
+    return true;
+}
+
 // The lowest set bit's position; `bits` is not zero.
-unsigned lowest_bit(std::uint64_t bits) { return static_cast<unsigned>(__builtin_ctzll(bits)); }
+std::size_t lowest_bit(std::uint64_t bits) { return static_cast<std::size_t>(__builtin_ctzll(bits)); }
 
 // The bits at `position` (below 64) and above.
-std::uint64_t bits_from(unsigned position) { return ~std::uint64_t{0} << position; }
+std::uint64_t bits_from(std::size_t position) { return ~std::uint64_t{0} << position; }
 
 // The usual BLAST+ alignment line, "Query  249  ACGT...ACGT  308", read from
 // the masks in a few steps: the label (which the caller has seen) and a
@@ -423,6 +445,139 @@ inline __attribute__((always_inline)) bool parse_usual_alignment_line(const Mark
     return true;
 }
 
+// The line feeds of a run of marked lines, taken one after the other from
+// their masks: most are found without a loop, as a block's lines are short.
+class LineFeeds {
+public:
+    static constexpr std::size_t none = ~std::size_t{0};
+
+    // From offset `at` of the run, which has `size` bytes.
+    LineFeeds(const MarkedLines& marked, std::size_t at, std::size_t size)
+        : masks_(marked.masks),
+          window_(at / 64),
+          windows_((size + 63) / 64),
+          pending_(masks_[window_].line_feeds & bits_from(at % 64)) {}
+
+    // The next line feed's offset, or `none`.
+    std::size_t next() {
+        while (pending_ == 0) {
+            if (++window_ >= windows_) return none;
+            pending_ = masks_[window_].line_feeds;
+        }
+        std::size_t found = window_ * 64 + lowest_bit(pending_);
+        pending_ &= pending_ - 1;
+        return found;
+    }
+
+private:
+    const AlignmentMasks* masks_;
+    std::size_t window_;
+    std::size_t windows_;
+    std::uint64_t pending_;  // the line feeds of window_ not yet taken
+};
+
+// A usual alignment line as read_usual_line finds it: its numbers as the
+// bytes that write them, made into numbers only where they are kept.
+struct UsualLine {
+    std::uint64_t start_digits = 0, end_digits = 0;
+    std::size_t start_size = 1, end_size = 1;
+    std::size_t residues_at = 0;  // offset in the run
+    std::uint64_t columns = 0;
+};
+
+// The usual BLAST+ alignment line from offset `at` to its line feed at
+// `line_end`, both in the run: a label of five letters and a space (which
+// the caller has seen), spaces, the start, spaces, the residues (at most
+// 63), spaces and the end (at most seven digits). False for any other
+// shape, which the line-by-line reading reads; where this reads a line,
+// that reads the same.
+inline __attribute__((always_inline)) bool read_usual_line(const MarkedLines& marked, std::size_t at,
+                                                           std::size_t line_end, UsualLine& line) {
+    std::uint64_t spaces = marks_from<&AlignmentMasks::spaces>(marked, at);
+    std::uint64_t start_digits = ~spaces & bits_from(6);
+    if (start_digits == 0) return false;
+    std::size_t number_begin = lowest_bit(start_digits);
+    std::uint64_t after_number = spaces & bits_from(number_begin);
+    if (after_number == 0) return false;
+    std::size_t number_end = lowest_bit(after_number);
+    std::size_t start_size = number_end - number_begin;
+    std::uint64_t start_bytes = load_eight(marked.begin + at + number_begin);
+    if (start_size > 8 || (non_digits(start_bytes) & first_bytes(start_size)) != 0) return false;
+    std::uint64_t residue_start = ~spaces & bits_from(number_end);
+    if (residue_start == 0) return false;
+    std::size_t residues_at = at + lowest_bit(residue_start);
+    // The residues end at a space; the end follows the spaces after them,
+    // up to the line feed, so no line feed lies before it.
+    std::uint64_t residue_spaces = marks_from<&AlignmentMasks::spaces>(marked, residues_at);
+    if (residue_spaces == 0) return false;
+    std::size_t columns = lowest_bit(residue_spaces);
+    std::uint64_t end_start = ~residue_spaces & bits_from(columns);
+    if (end_start == 0) return false;
+    std::size_t end_at = residues_at + lowest_bit(end_start);
+    std::size_t end_size = line_end - end_at;  // wraps when the end lies past the line feed
+    if (end_size - 1 >= 7) return false;
+    std::uint64_t end_bytes = load_eight(marked.begin + end_at);
+    if ((non_digits(end_bytes) & first_bytes(end_size)) != 0) return false;
+    line.start_digits = start_bytes;
+    line.start_size = start_size;
+    line.end_digits = end_bytes;
+    line.end_size = end_size;
+    line.residues_at = residues_at;
+    line.columns = columns;
+    return true;
+}
+
+// A usual line's gap columns, its gap openings added to `gap_opens`; a run
+// of gaps that goes on from the line before (`in_gap`) opened there.
+inline __attribute__((always_inline)) std::uint64_t add_usual_gaps(const MarkedLines& marked, const UsualLine& line,
+                                                                   bool& in_gap, std::uint64_t& gap_opens) {
+    std::uint64_t inside = (std::uint64_t{1} << line.columns) - 1;
+    std::uint64_t dashes = marks_from<&AlignmentMasks::dashes>(marked, line.residues_at) & inside;
+    bool run_continues = in_gap;
+    in_gap = (dashes >> (line.columns - 1)) & 1;
+    if (dashes == 0) return 0;
+    gap_opens += count_bits(dashes & ~(dashes << 1)) - (run_continues && (dashes & 1));
+    return count_bits(dashes);
+}
+
+// The literal `text` at `p`, passed over; false (and `p` as it was) when
+// the text before `end` does not begin with it.
+template <std::size_t size>
+inline __attribute__((always_inline)) bool take_literal(const char*& p, const char* end, const char (&text)[size]) {
+    if (static_cast<std::size_t>(end - p) < size - 1 || !literal_at(p, text)) return false;
+    p += size - 1;
+    return true;
+}
+
+// The digits at `p` (at most 19) as a number, passed over; false when there
+// are none or too many. Up to seven digits are read from eight bytes at once:
+// `p` lies in padded text, and a byte past `end` ends the number anyway.
+inline __attribute__((always_inline)) bool take_digits(const char*& p, const char* end, std::uint64_t& value) {
+    std::uint64_t bytes = load_eight(p);
+    std::uint64_t stops = non_digits(bytes);
+    auto size = std::min<std::size_t>(stops == 0 ? 8 : lowest_bit(stops) / 8, static_cast<std::size_t>(end - p));
+    if (size != 0 && size < 8) {
+        value = digits_value(bytes, size);
+        p += size;
+        return true;
+    }
+    const char* digits = p;
+    value = 0;
+    while (p != end && is_digit(*p) && p - digits < 19) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    return p != digits && (p == end || !is_digit(*p));
+}
+
+// "192/194 (98%)": the part and the whole, passed over.
+inline __attribute__((always_inline)) bool take_fraction(const char*& p, const char* end, std::uint64_t& part,
+                                                         std::uint64_t& whole) {
+    if (!take_digits(p, end, part) || !take_literal(p, end, "/") || !take_digits(p, end, whole) ||
+        !take_literal(p, end, " (")) {
+        return false;
+    }
+    while (p != end && is_digit(*p)) ++p;
+    return take_literal(p, end, "%)");
+}
+
 // " Identities = 192/194 (98%), Gaps = 1/194 (0%)", with ", Positives =
 // 85/120 (71%)" before the Gaps for proteins: BLAST+'s Identities line, read
 // in one pass. False for any other shape, which read_hsp_line reads in full;
@@ -430,31 +585,14 @@ inline __attribute__((always_inline)) bool parse_usual_alignment_line(const Mark
 bool read_usual_identities(std::string_view line, Hsp& hsp) {
     const char* p = line.data();
     const char* end = p + line.size();
-    auto literal = [&](std::string_view text) {
-        if (static_cast<std::size_t>(end - p) < text.size() || std::memcmp(p, text.data(), text.size()) != 0) {
-            return false;
-        }
-        p += text.size();
-        return true;
-    };
-    auto number = [&](std::uint64_t& value) {
-        const char* digits = p;
-        value = 0;
-        while (p != end && is_digit(*p) && p - digits < 19) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
-        return p != digits && (p == end || !is_digit(*p));
-    };
-    // "192/194 (98%)"
-    auto fraction = [&](std::uint64_t& part, std::uint64_t& whole) {
-        if (!number(part) || !literal("/") || !number(whole) || !literal(" (")) return false;
-        while (p != end && is_digit(*p)) ++p;
-        return literal("%)");
-    };
     std::uint64_t identities = 0, length = 0, positives = 0, gaps = 0, whole = 0;
-    if (!literal(" Identities = ") || !fraction(identities, length) || length == 0) return false;
-    bool has_positives = literal(", Positives = ");
-    if (has_positives && !fraction(positives, whole)) return false;
-    bool has_gaps = literal(", Gaps = ");
-    if ((has_gaps && !fraction(gaps, whole)) || p != end) return false;
+    if (!take_literal(p, end, " Identities = ") || !take_fraction(p, end, identities, length) || length == 0) {
+        return false;
+    }
+    bool has_positives = take_literal(p, end, ", Positives = ");
+    if (has_positives && !take_fraction(p, end, positives, whole)) return false;
+    bool has_gaps = take_literal(p, end, ", Gaps = ");
+    if ((has_gaps && !take_fraction(p, end, gaps, whole)) || p != end) return false;
     hsp.identities = identities;
     hsp.length = length;
     if (has_positives) {
@@ -468,9 +606,49 @@ bool read_usual_identities(std::string_view line, Hsp& hsp) {
     return true;
 }
 
+// The first of eight bytes (as load_eight gives them) that is `byte`, or 8
+// when none is.
+std::size_t first_byte_of(std::uint64_t bytes, char byte) {
+    constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Full;
+    std::uint64_t zeros = bytes ^ (0x0101010101010101ull * static_cast<unsigned char>(byte));
+    // Exact, byte by byte: a byte's top bit set only where it was zero.
+    std::uint64_t found = ~(((zeros & low_bits) + low_bits) | zeros | low_bits);
+    return found == 0 ? 8 : lowest_bit(found) / 8;
+}
+
+// " Score = 349 bits (194),  Expect = 7e-87": BLAST+'s Score line, read with
+// a few comparisons of eight bytes. False for any other shape, which
+// start_hsp reads in full; where this reads a line, that reads the same.
+bool read_usual_score(std::string_view line, Hsp& hsp) {
+    const char* p = line.data();
+    const char* end = p + line.size();
+    if (!take_literal(p, end, " Score = ") || p == end || *p == ' ' || *p == '=' || *p == ':') return false;
+    // The bit score, up to a space within eight bytes.
+    std::size_t bits_size = first_byte_of(load_eight(p), ' ');
+    if (bits_size == 0 || bits_size == 8 || bits_size >= static_cast<std::size_t>(end - p)) return false;
+    const char* bits = p;
+    p += bits_size;
+    if (!take_literal(p, end, " bits (")) return false;
+    // The raw score: digits, then "),  Expect = ".
+    std::uint64_t stops = non_digits(load_eight(p));
+    std::size_t raw_size = stops == 0 ? 8 : lowest_bit(stops) / 8;
+    if (raw_size == 0 || raw_size == 8 || raw_size >= static_cast<std::size_t>(end - p)) return false;
+    const char* raw = p;
+    p += raw_size;
+    if (!take_literal(p, end, "),  Expect = ") || p == end || *p == ' ') return false;
+    const char* value = p;
+    while (p != end && *p != ' ' && *p != ',' && *p != ';') ++p;
+    copy_into(hsp.bit_score, std::string_view(bits, bits_size));
+    copy_into(hsp.raw_score, std::string_view(raw, raw_size));
+    hsp.evalue.clear();
+    if (*value == 'e') hsp.evalue += '1';
+    hsp.evalue.append(value, static_cast<std::size_t>(p - value));
+    return true;
+}
+
 // "Query", but not "Query=" or "Query #", which begin a query.
 bool is_query_alignment_line(const char* start) {
-    return std::memcmp(start, "Query", 5) == 0 && start[5] != '=' && !(start[5] == ' ' && start[6] == '#');
+    return literal_at(start, "Query") && start[5] != '=' && !(start[5] == ' ' && start[6] == '#');
 }
 
 // The first two bytes of the only lines that matter between alignments:
@@ -549,6 +727,10 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     hsp_.reset();
     hsp_line_number_ = line_number;
     awaiting_subject_line_ = false;
+    if (read_usual_score(line, hsp_)) {
+        place_ = Place::in_hsp;
+        return;
+    }
     // " Score = 1184 bits (641),  Expect = 0.0", " Score =  517 bits (261), Expect = e-146",
     // "Score:41.0 bits(44), Expect:0.33,", " Score = 180 bits (387), Expect(2) = 9e-91": read
     // in one pass, as every alignment has one.
@@ -680,11 +862,12 @@ void LayoutReader::finish_hsp(std::uint64_t line_number) {
 
 void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_number) {
     // BLAST+'s own lines first, each in one pass.
-    if (read_usual_identities(line, hsp_)) return;
-    if (line == " Strand=Plus/Plus" || line == " Strand=Plus/Minus") {
+    if ((line.size() == 17 && literal_at(line.data(), " Strand=Plus/Plus")) ||
+        (line.size() == 18 && literal_at(line.data(), " Strand=Plus/Minus"))) {
         hsp_.subject_minus = line.size() == 18;
         return;
     }
+    if (read_usual_identities(line, hsp_)) return;
     std::string_view text = skip_spaces(line);
     bool identities_line = starts_with(text, "Identities");
     if (identities_line) {
@@ -759,7 +942,9 @@ void LayoutReader::read_lines(PaddedView lines, std::uint64_t& line_number) {
     MarkedLines marked{lines.data(), masks_.data()};
     const char* end = lines.data() + lines.size();
     for (const char* start = lines.data(); start < end;) {
-        if (place_ == Place::in_hsp) {
+        // A line of one space and a letter (Identities, Strand) is no
+        // alignment line, blank line or midline.
+        if (place_ == Place::in_hsp && (start[0] != ' ' || start[1] == ' ')) {
             start = read_alignment(start, end, line_number, marked);
             if (start >= end) break;
         }
@@ -787,6 +972,17 @@ void LayoutReader::read_lines(PaddedView lines, std::uint64_t& line_number) {
                 continue;
             }
         }
+        // A subject's title, and the Length line after it, likewise.
+        if (line[0] == '>' && (place_ == Place::in_query || place_ == Place::in_subject || place_ == Place::in_hsp)) {
+            if (place_ == Place::in_hsp) finish_hsp(line_number);
+            start_subject(line.substr(1));
+            place_ = Place::subject_title;
+            continue;
+        }
+        if (place_ == Place::subject_title && starts_with(line, "Length=")) {
+            read_subject_length(trim(line), line_number);
+            continue;
+        }
         // Between alignments, the list of subjects and the statistics are
         // passed over on their first two bytes.
         if ((place_ == Place::in_query || place_ == Place::in_subject) && !may_matter_between_alignments(line)) {
@@ -807,34 +1003,76 @@ std::uint64_t LayoutReader::add_gaps(const AlignmentLine& line, const GapCount& 
     return gaps.columns;
 }
 
-const char* LayoutReader::read_usual_block(const char* start, const char* end, const MarkedLines& marked) {
+const char* LayoutReader::read_usual_blocks(const char* start, const char* end, std::uint64_t& line_number,
+                                            const MarkedLines& marked) {
     // Only where the line-by-line reading would raise no failure and keep
     // no sequence.
-    if (awaiting_subject_line_ || hsp_.length == 0 || keep_sequences_) return nullptr;
-    AlignmentLine query, subject;
-    GapCount query_gaps, subject_gaps;
-    bool first_line = hsp_.aligned == 0;
-    if (!parse_usual_alignment_line(marked, start, end, first_line, query, query_gaps)) return nullptr;
-    const char* midline = query.end + 1;
-    if (midline >= end || midline[0] != ' ' || midline[1] != ' ') return nullptr;
-    const char* subject_line = find_marked<&AlignmentMasks::line_feeds>(marked, midline, end) + 1;
-    if (subject_line >= end || std::memcmp(subject_line, "Sbjct", 5) != 0 ||
-        !parse_usual_alignment_line(marked, subject_line, end, first_line, subject, subject_gaps)) {
-        return nullptr;
+    if (awaiting_subject_line_ || hsp_.length == 0 || keep_sequences_) return start;
+    // The alignment's counts stay in registers while its blocks are read.
+    bool gaps_counted = !hsp_.has_gaps_line || hsp_.gaps != 0;
+    std::uint64_t aligned = hsp_.aligned, query_letters = hsp_.query_letters;
+    std::uint64_t gap_opens = hsp_.gap_opens, counted_gaps = hsp_.counted_gaps;
+    bool query_in_gap = hsp_.query_in_gap, subject_in_gap = hsp_.subject_in_gap;
+    // The last block's ends, as the bytes that write them.
+    std::uint64_t query_end_digits = 0, subject_end_digits = 0;
+    std::size_t query_end_size = 1, subject_end_size = 1;
+    std::uint64_t lines_read = 0;
+    const char* begin = marked.begin;
+    auto at = static_cast<std::size_t>(start - begin);
+    LineFeeds line_feeds(marked, at, static_cast<std::size_t>(end - begin));
+    std::size_t line_end = line_feeds.next();
+    while (line_end != LineFeeds::none && literal_at(begin + at, "Query ")) {
+        // Query line, midline, Sbjct line: three line ends.
+        std::size_t midline_end = line_feeds.next();
+        std::size_t subject_end = line_feeds.next();
+        std::size_t midline = line_end + 1, subject_at = midline_end + 1;
+        if (subject_end == LineFeeds::none || begin[midline] != ' ' || begin[midline + 1] != ' ' ||
+            !literal_at(begin + subject_at, "Sbjct ")) {
+            break;
+        }
+        UsualLine query, subject;
+        if (!read_usual_line(marked, at, line_end, query) ||
+            !read_usual_line(marked, subject_at, subject_end, subject) || query.columns != subject.columns) {
+            break;
+        }
+        if (aligned == 0) {
+            hsp_.query_start = digits_value(query.start_digits, query.start_size);
+            hsp_.subject_start = digits_value(subject.start_digits, subject.start_size);
+        }
+        query_end_digits = query.end_digits;
+        query_end_size = query.end_size;
+        subject_end_digits = subject.end_digits;
+        subject_end_size = subject.end_size;
+        std::uint64_t columns = query.columns;
+        if (gaps_counted) {
+            std::uint64_t query_gaps = add_usual_gaps(marked, query, query_in_gap, gap_opens);
+            counted_gaps += query_gaps + add_usual_gaps(marked, subject, subject_in_gap, gap_opens);
+            query_letters += columns - query_gaps;
+        } else {
+            query_letters += columns;
+        }
+        aligned += columns;
+        lines_read += 3;
+        // Then blank lines, up to the next line's end.
+        at = subject_end + 1;
+        line_end = line_feeds.next();
+        while (line_end == at) {
+            ++lines_read;
+            ++at;
+            line_end = line_feeds.next();
+        }
     }
-    auto columns = static_cast<std::size_t>(query.residues_end - query.residues_begin);
-    if (static_cast<std::size_t>(subject.residues_end - subject.residues_begin) != columns) return nullptr;
-
-    if (first_line) {
-        hsp_.query_start = query.from;
-        hsp_.subject_start = subject.from;
-    }
-    hsp_.query_end = query.to;
-    hsp_.subject_end = subject.to;
-    hsp_.query_letters += columns - add_gaps(query, query_gaps, hsp_.query_in_gap);
-    add_gaps(subject, subject_gaps, hsp_.subject_in_gap);
-    hsp_.aligned += columns;
-    return subject.end;
+    if (lines_read == 0) return start;
+    hsp_.aligned = aligned;
+    hsp_.query_letters = query_letters;
+    hsp_.gap_opens = gap_opens;
+    hsp_.counted_gaps = counted_gaps;
+    hsp_.query_end = digits_value(query_end_digits, query_end_size);
+    hsp_.subject_end = digits_value(subject_end_digits, subject_end_size);
+    hsp_.query_in_gap = query_in_gap;
+    hsp_.subject_in_gap = subject_in_gap;
+    line_number += lines_read;
+    return begin + at;
 }
 
 const char* LayoutReader::read_alignment(const char* start, const char* end, std::uint64_t& line_number,
@@ -846,11 +1084,11 @@ const char* LayoutReader::read_alignment(const char* start, const char* end, std
         if (*start == '\n') {
             ++line_number;
             ++start;
-        } else if (is_query_alignment_line(start) || std::memcmp(start, "Sbjct", 5) == 0) {
+        } else if (is_query_alignment_line(start) || literal_at(start, "Sbjct")) {
             if (start[0] == 'Q') {
-                if (const char* block_end = read_usual_block(start, end, marked)) {
-                    line_number += 3;
-                    start = block_end + 1;
+                const char* after_blocks = read_usual_blocks(start, end, line_number, marked);
+                if (after_blocks != start) {
+                    start = after_blocks;
                     continue;
                 }
             }
@@ -864,6 +1102,21 @@ const char* LayoutReader::read_alignment(const char* start, const char* end, std
         }
     }
     return start;
+}
+
+void LayoutReader::read_subject_length(std::string_view text, std::uint64_t line_number) {
+    text.remove_prefix(text[6] == '=' ? 7 : 8);
+    text = skip_spaces(text);
+    if (!take_number(text, subject_.length)) fail("a subject length that is not a number", line_number);
+    assign_first_word(subject_.id, subject_.title);
+    if (run_.profiles) {
+        // Profile databases always name their entries: the title is what follows.
+        std::string_view title = subject_.title;
+        title = skip_spaces(title);
+        take_word(title);
+        subject_.title = std::string(skip_spaces(title));
+    }
+    place_ = Place::in_subject;
 }
 
 // Any line the quick tests in read_lines leave.
@@ -985,18 +1238,7 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
     if (place_ == Place::subject_title) {
         std::string_view text = trim(line);
         if (starts_with(text, "Length=") || starts_with(text, "Length =")) {
-            text.remove_prefix(text[6] == '=' ? 7 : 8);
-            text = skip_spaces(text);
-            if (!take_number(text, subject_.length)) fail("a subject length that is not a number", line_number);
-            assign_first_word(subject_.id, subject_.title);
-            if (run_.profiles) {
-                // Profile databases always name their entries: the title is what follows.
-                std::string_view title = subject_.title;
-                title = skip_spaces(title);
-                take_word(title);
-                subject_.title = std::string(skip_spaces(title));
-            }
-            place_ = Place::in_subject;
+            read_subject_length(text, line_number);
         } else if (starts_with(text, "Sequence ID: ")) {
             // web: "Sequence ID: WP_003221446.1 Length: 239"
             std::size_t length_at = text.rfind(" Length: ");

@@ -52,6 +52,8 @@ private:
     void start_query(std::string_view definition, std::uint64_t line_number);
     void start_subject(std::string_view title);
     void read_round(std::string_view line);
+    // "Length=239" or "Length = 239" (`text`, trimmed) after a subject's title.
+    void read_subject_length(std::string_view text, std::uint64_t line_number);
     void start_hsp(std::string_view line, std::uint64_t line_number);
     void read_hsp_line(std::string_view line, std::uint64_t line_number);
     // From `start`, the lines of an alignment up to the first that is
@@ -61,10 +63,12 @@ private:
     // The alignment line at `start`; gives its end.
     const char* read_alignment_line(const char* start, const char* text_end, bool is_query, std::uint64_t line_number,
                                     const MarkedLines& marked);
-    // The usual BLAST+ Query line at `start`, its midline and its Sbjct
-    // line, read together; gives the Sbjct line's end, or null (nothing
-    // read) when they are anything else, for the line-by-line reading.
-    const char* read_usual_block(const char* start, const char* end, const MarkedLines& marked);
+    // From `start`, the usual BLAST+ blocks (a Query line, its midline and
+    // its Sbjct line, then blank lines) read together; gives where the
+    // first other line begins, which is `start` when it is one (nothing
+    // read), for the line-by-line reading.
+    const char* read_usual_blocks(const char* start, const char* end, std::uint64_t& line_number,
+                                  const MarkedLines& marked);
     // An alignment line's gaps added to the alignment's; gives its gap columns.
     std::uint64_t add_gaps(const AlignmentLine& line, const GapCount& gaps, bool& in_gap);
     void finish_hsp(std::uint64_t line_number);

@@ -162,6 +162,29 @@ TEST_P(KernelTest, AlignmentMasksMarkExactlyTheTextsLineFeedsSpacesAndDashes) {
     }
 }
 
+// Every size from 0 to 200 bytes, whole windows and a cut last one: each
+// window gets its masks, the bits past the text are clear, and nothing is
+// written after the last window.
+TEST_P(KernelTest, AlignmentMasksOfEverySizeAroundWholeWindows) {
+    for (std::size_t size = 0; size <= 200; ++size) {
+        std::string text(size, ' ');
+        for (std::size_t i = 0; i < size; ++i) text[i] = "\n -a"[i % 4];
+        PaddedBuffer buffer = PaddedBuffer::copy_of(text + std::string(64, '\n'));
+        std::size_t windows = (size + 63) / 64;
+        std::vector<AlignmentMasks> masks(windows + 1, AlignmentMasks{7, 7, 7});
+        kernel().mark_alignment_bytes(buffer.view(0, size), masks.data());
+        for (std::size_t window = 0; window < windows; ++window) {
+            std::uint64_t inside = size - window * 64 >= 64 ? ~std::uint64_t{0} : ~(~std::uint64_t{0} << (size % 64));
+            ASSERT_EQ(masks[window].line_feeds, 0x1111111111111111ull & inside) << size << " window " << window;
+            ASSERT_EQ(masks[window].spaces, 0x2222222222222222ull & inside) << size << " window " << window;
+            ASSERT_EQ(masks[window].dashes, 0x4444444444444444ull & inside) << size << " window " << window;
+        }
+        ASSERT_EQ(masks[windows].line_feeds, 7u) << size;
+        ASSERT_EQ(masks[windows].spaces, 7u) << size;
+        ASSERT_EQ(masks[windows].dashes, 7u) << size;
+    }
+}
+
 TEST_P(KernelTest, TokensSplitAtExactlyTheTenWhitespaceBytes) {
     std::string text = " a\tb\nc\vd\fe\rf\x1cg\x1dh\x1ei\x1fj\0k\x85l\xa0m\x1b\x0e\x08\x21 "s;
     EXPECT_EQ(tokens_of(kernel(), text),

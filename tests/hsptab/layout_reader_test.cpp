@@ -3,6 +3,7 @@
 // frames and strands; and the reports it must refuse, with the line at fault.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -135,6 +136,147 @@ TEST_P(GappedAlignments, GapsAreCountedAcrossWindowsAndLines) {
 INSTANTIATE_TEST_SUITE_P(Kernels, GappedAlignments, ::testing::ValuesIn(kernel_names()),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
+// The usual blocks (Query line, midline, Sbjct line) are read together from
+// the masks, the line-by-line reading taking over wherever they look
+// otherwise; asking for qseq turns the first off. Both must give the same
+// rows and the same failure, at the same line, for reports whose blocks
+// start anywhere in a window, have residues up to and past 64 columns,
+// coordinates of up to nine digits, 0 to 2 blank lines between blocks, no
+// midline, no last line feed, or a byte broken anywhere in an alignment line.
+using UsualBlocks = EachKernel;
+
+std::string without_last_column(const std::string& table) {
+    std::string rows;
+    for (std::size_t at = 0; at < table.size();) {
+        std::size_t end = table.find('\n', at);
+        if (end == std::string::npos) end = table.size();
+        std::string row = table.substr(at, end - at);
+        rows += row.substr(0, row.rfind('\t')) + "\n";
+        at = end + 1;
+    }
+    return rows;
+}
+
+TEST_P(UsualBlocks, ReadAsTheLineByLineReadingReadsThem) {
+    std::mt19937 random(11);
+    const std::size_t widths[] = {1, 2, 60, 62, 63, 64, 65, 80};
+    const std::uint64_t starts[] = {1, 9, 10, 99, 12345, 999999, 1234567, 9999999, 123456789};
+    const std::string fields = "length mismatch gapopen gaps qstart qend sstart send sstrand";
+    for (int round = 0; round < 300; ++round) {
+        std::string report =
+            "BLASTN 2.12.0+\n\nQuery= q" + std::string(random() % 64, 'x') + "\n\nLength=1000\n\n>s\nLength=1000\n\n";
+        for (int alignment = 0; alignment < 2; ++alignment) {
+            std::size_t columns = 1 + random() % 200;
+            std::size_t width = widths[random() % 8];
+            std::string query, subject;
+            for (std::size_t i = 0; i < columns; ++i) {
+                bool query_gap = random() % 7 == 0, subject_gap = !query_gap && random() % 9 == 0;
+                query += query_gap ? '-' : "ACGT"[random() % 4];
+                subject += subject_gap ? '-' : "ACGT"[random() % 4];
+            }
+            std::size_t gaps = 0;
+            for (std::size_t i = 0; i < columns; ++i) gaps += (query[i] == '-') + (subject[i] == '-');
+            report += " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 1/" + std::to_string(columns) +
+                      " (1%), Gaps = " + std::to_string(random() % 4 == 0 ? 0 : gaps) + "/" + std::to_string(columns) +
+                      " (5%)\n Strand=Plus/Plus\n\n";
+            std::uint64_t query_at = starts[random() % 9], subject_at = starts[random() % 9];
+            std::string spaces(1 + random() % 3, ' ');
+            for (std::size_t at = 0; at < columns; at += width) {
+                std::string query_part = query.substr(at, width), subject_part = subject.substr(at, width);
+                std::string query_from = std::to_string(query_at), subject_from = std::to_string(subject_at);
+                std::size_t number_width = std::max(query_from.size(), subject_from.size());
+                query_at += query_part.size();
+                subject_at += subject_part.size();
+                auto line = [&](const std::string& label, const std::string& from, const std::string& part,
+                                std::uint64_t to) {
+                    return label + spaces + from + std::string(number_width - from.size() + 2, ' ') + part + "  " +
+                           std::to_string(to - 1) + "\n";
+                };
+                report += line("Query", query_from, query_part, query_at);
+                switch (random() % 12) {
+                    case 0: break;  // no midline
+                    case 1: report += " |\n"; break;
+                    case 2: report += " Strand=Plus/Minus\n"; break;
+                    default:
+                        report += std::string(5 + spaces.size() + number_width + 2, ' ') +
+                                  std::string(random() % (width + 2), '|') + "\n";
+                }
+                report += line("Sbjct", subject_from, subject_part, subject_at);
+                report += std::string(random() % 3, '\n');
+            }
+            report += "\n";
+        }
+        if (random() % 2 == 0) {
+            // A byte of an alignment line broken, left out or added: a space, a
+            // letter, a line feed, a dash, a digit or a byte next to the digits.
+            std::size_t line = report.find("Query ");
+            for (int skip = static_cast<int>(random() % 4); skip > 0 && line != std::string::npos; --skip) {
+                line = report.find("\nSbjct", line + 1);
+            }
+            if (line != std::string::npos) {
+                // Near the line's start or near its end.
+                std::size_t line_end = std::min(report.find('\n', line + 1), report.size());
+                std::size_t at = random() % 2 == 0 ? line + 1 + random() % 40 : line_end - 1 - random() % 10;
+                // Next to a digit, ':' and '/' are the bytes after and before
+                // the digits; 0xFA and up carry when six is added.
+                char byte = " x\n-1:/\xfa"[random() % 8];
+                switch (random() % 3) {
+                    case 0: report[at] = byte; break;
+                    case 1: report.erase(at, 1); break;
+                    default: report.insert(at, 1, byte); break;
+                }
+            }
+        }
+        if (random() % 4 == 0) report.erase(report.find_last_not_of('\n') + 1);
+        for (std::size_t block_size : {std::size_t{100}, default_block_size}) {
+            HspOutcome together = convert_hsps_as_given(report, fields, false, block_size, kernel());
+            HspOutcome by_line = convert_hsps_as_given(report, fields + " qseq", false, block_size, kernel());
+            ASSERT_EQ(together.failed, by_line.failed) << together.message << by_line.message << "\n" << report;
+            ASSERT_EQ(together.message, by_line.message) << report;
+            ASSERT_EQ(together.line_number, by_line.line_number) << report;
+            ASSERT_EQ(together.table, without_last_column(by_line.table)) << report;
+        }
+    }
+}
+
+// Every byte value inside a start and inside an end, of the Query line and
+// of the Sbjct line, of the first block and of the second: a coordinate
+// with any byte but a digit inside is refused, whichever way it is read.
+// (A line feed or a carriage return makes two lines: that is another case.)
+TEST_P(UsualBlocks, EveryByteInsideACoordinate) {
+    const std::string fields = "length qstart qend sstart send";
+    for (int byte = 0; byte < 256; ++byte) {
+        if (byte == '\n' || byte == '\r') continue;
+        for (int place = 0; place < 8; ++place) {
+            std::string coordinates[8] = {"11", "20", "31", "40", "21", "30", "41", "50"};
+            coordinates[place].insert(1, 1, static_cast<char>(byte));
+            std::string report =
+                "BLASTN 2.12.0+\n\nQuery= q\n\nLength=100\n\n>s\nLength=100\n\n"
+                " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 20/20 (100%), Gaps = 0/20 (0%)\n"
+                " Strand=Plus/Plus\n\n";
+            for (int block = 0; block < 2; ++block) {
+                const std::string* numbers = coordinates + 4 * block;
+                report += "Query  " + numbers[0] + "  ACGTACGTAC  " + numbers[1] + "\n            ||||||||||\nSbjct  " +
+                          numbers[2] + "  ACGTACGTAC  " + numbers[3] + "\n\n";
+            }
+            bool digit = byte >= '0' && byte <= '9';
+            std::string rows =
+                "20\t" + coordinates[0] + "\t" + coordinates[5] + "\t" + coordinates[2] + "\t" + coordinates[7] + "\n";
+            HspOutcome together = convert_hsps_as_given(report, fields, false, default_block_size, kernel());
+            HspOutcome by_line = convert_hsps_as_given(report, fields + " qseq", false, default_block_size, kernel());
+            ASSERT_EQ(together.failed, !digit) << byte << " at " << place;
+            ASSERT_EQ(by_line.failed, !digit) << byte << " at " << place;
+            if (digit) {
+                ASSERT_EQ(together.table, rows) << byte << " at " << place;
+                ASSERT_EQ(without_last_column(by_line.table), rows) << byte << " at " << place;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, UsualBlocks, ::testing::ValuesIn(kernel_names()),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+
 // Alignment lines with coordinates of every width from 1 to 12 digits, in
 // BLAST+'s own shape and in the shapes it does not write (a colon after the
 // label, one space, trailing blanks): each reads the same coordinates.
@@ -164,6 +306,79 @@ TEST(BlastPlusLayout, CoordinatesOfEveryWidthAndShape) {
             HspOutcome outcome = convert_hsps(report, "qstart qend sstart send");
             ASSERT_FALSE(outcome.failed) << outcome.message << "\n" << report;
             EXPECT_EQ(outcome.table, expected) << report;
+        }
+    }
+}
+
+// Subject titles and their Length lines wherever they come: the first of a
+// query, after an alignment, after a subject without alignments; titles
+// wrapped over lines, one of them beginning "Lengthy".
+TEST(BlastPlusLayout, SubjectTitlesAndLengthsWhereverTheyCome) {
+    const std::string alignment =
+        " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 4/4 (100%), Gaps = 0/4 (0%)\n"
+        " Strand=Plus/Plus\n\nQuery  1  ACGT  4\n           ||||\nSbjct  5  ACGT  8\n\n";
+    const std::string report = "BLASTN 2.12.0+\n\nQuery= q\n\nLength=100\n\n>s1 first\nLength=10\n\n" + alignment +
+                               alignment +
+                               "\n>s2 without alignments\nLength=20\n\n>s3 title wrapped\n"
+                               "Lengthy words\nLength=30\n\n" +
+                               alignment + ">s4\nLength=40\n" + alignment + "Lambda      K        H\n";
+    const std::string rows =
+        "s1\ts1 first\t10\t5\ns1\ts1 first\t10\t5\ns3\ts3 title wrapped Lengthy words\t30\t5\n"
+        "s4\ts4\t40\t5\n";
+    for (std::size_t block_size : {std::size_t{3}, std::size_t{64}, default_block_size}) {
+        HspOutcome outcome = convert_hsps(report, "sseqid stitle slen sstart", false, block_size);
+        EXPECT_FALSE(outcome.failed) << outcome.message;
+        EXPECT_EQ(outcome.table, rows) << block_size;
+    }
+}
+
+// BLAST+'s Score line is read with a few comparisons of eight bytes, any
+// other shape in full: scores of up to nine characters, raw scores of up to
+// nine digits, spaces where BLAST+ writes none, values cut short. Each gives
+// the row, or the failure, it always gave.
+TEST(BlastPlusLayout, ScoreLinesOfEveryShape) {
+    struct ScoreCase {
+        std::string line;
+        std::string row;      // bitscore, score, evalue
+        std::string failure;  // empty when the row is written
+    };
+    const std::vector<ScoreCase> cases = {
+        {" Score = 349 bits (194),  Expect = 7e-87", "349\t194\t7e-87\n", ""},
+        {" Score = 1234567 bits (1234567),  Expect = 0.0", "1234567\t1234567\t0.0\n", ""},
+        {" Score = 12345678 bits (12345678),  Expect = 0.0", "12345678\t12345678\t0.0\n", ""},
+        {" Score = 123456789 bits (123456789),  Expect = 0.0", "123456789\t123456789\t0.0\n", ""},
+        {" Score = 30.0 bits (32),  Expect = e-146", "30.0\t32\t1e-146\n", ""},
+        {" Score =  517 bits (261), Expect = e-146", "517\t261\t1e-146\n", ""},
+        {" Score = 180 bits (387), Expect(2) = 9e-91", "180\t387\t9e-91\n", ""},
+        {" Score = 50.1 bits (118),  Expect = 1e-05, Method: Compositional matrix adjust.", "50.1\t118\t1e-05\n", ""},
+        {" Score = 50.1 bits (118),  Expect =  1e-05", "50.1\t118\t1e-05\n", ""},
+        {" Score = 50.1  bits  (118),  Expect = 2", "50.1\t118\t2\n", ""},
+        {" Score = 50.1 bits (118),  Expect = ", "", "a Score line without an Expect value"},
+        {" Score = 50.1 bits (118),  Expect =", "", "a Score line without an Expect value"},
+        {" Score = 50.1 bits (118)", "", "a Score line without an Expect value"},
+        {" Score = 50.1 bits ()", "", "a Score line without a raw score"},
+        {" Score = 50.1 bits (1x8),  Expect = 2", "", "a Score line without a raw score"},
+        {" Score = 50.1 bits", "", "a Score line without a raw score"},
+        {" Score = 50.1", "", "a Score line without a bit score"},
+        {" Score = ", "", "a Score line without a bit score"},
+    };
+    for (const ScoreCase& c : cases) {
+        const std::string alignment =
+            "\n Identities = 4/4 (100%), Gaps = 0/4 (0%)\n\nQuery  1  ACGT  4\n           ||||\nSbjct  5  ACGT  8\n";
+        for (const std::string& end : {alignment, std::string()}) {
+            std::string report = "BLASTN 2.12.0+\n\nQuery= q\n\nLength=100\n\n>s\nLength=10\n\n" + c.line + end;
+            HspOutcome outcome = convert_hsps(report, "bitscore score evalue", false, 64);
+            if (!c.failure.empty()) {
+                EXPECT_TRUE(outcome.failed) << c.line;
+                EXPECT_EQ(outcome.message, c.failure) << c.line;
+                EXPECT_EQ(outcome.line_number, 10u) << c.line;
+            } else if (!end.empty()) {
+                EXPECT_FALSE(outcome.failed) << c.line << ": " << outcome.message;
+                EXPECT_EQ(outcome.table, c.row) << c.line;
+            } else {
+                // The last line of the report: the alignment has no Identities line.
+                EXPECT_EQ(outcome.message, "an alignment without its Identities line") << c.line;
+            }
         }
     }
 }

@@ -173,10 +173,15 @@ std::size_t tokenise(PaddedView padded, std::string_view* tokens, std::size_t ma
 void mark_alignment_bytes(PaddedView text, AlignmentMasks* masks) {
     const char* start = text.data();
     std::size_t size = text.size();
-    for (std::size_t window = 0; window < size; window += 64) {
+    std::size_t whole = size / 64 * 64;  // whole windows first, with nothing to clear
+    for (std::size_t window = 0; window < whole; window += 64) {
         Window bytes(start + window);
-        std::uint64_t inside = size - window < 64 ? ~bits_from(size - window) : ~std::uint64_t{0};
-        *masks++ = AlignmentMasks{bytes.equal('\n') & inside, bytes.equal(' ') & inside, bytes.equal('-') & inside};
+        *masks++ = AlignmentMasks{bytes.equal('\n'), bytes.equal(' '), bytes.equal('-')};
+    }
+    if (whole < size) {
+        Window bytes(start + whole);
+        std::uint64_t inside = ~bits_from(size - whole);
+        *masks = AlignmentMasks{bytes.equal('\n') & inside, bytes.equal(' ') & inside, bytes.equal('-') & inside};
     }
 }
 
