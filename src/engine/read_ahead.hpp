@@ -46,9 +46,13 @@ public:
     // Gives the oldest block held back to the reading thread.
     void release();
 
-    std::size_t room() const { return block_size_; }
+    // The room before each block: as large as the block, up to 128 KiB. A
+    // longer unfinished line is rare, and the caller gathers it elsewhere.
+    std::size_t room() const { return block_size_ < max_room ? block_size_ : max_room; }
 
 private:
+    static constexpr std::size_t max_room = 128 * 1024;
+
     void fill_blocks() noexcept;
     void fill(Block& block);
     bool reading_ended() const;

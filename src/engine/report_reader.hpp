@@ -17,7 +17,7 @@
 
 namespace hittab {
 
-inline constexpr std::size_t default_block_size = 128 * 1024;
+inline constexpr std::size_t default_block_size = 1024 * 1024;
 
 class ReportReader {
 public:

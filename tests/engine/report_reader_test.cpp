@@ -67,6 +67,24 @@ TEST(ReportReader, LineLongerThanTheBlockIsHandedOutWhole) {
     EXPECT_EQ(without_run_marks(seen), "a\n" + long_line + "\nb\n");
 }
 
+// Large blocks keep less room before them than a block: a line that crosses
+// into the next block but is longer than that room is gathered elsewhere,
+// one that fits is not. Both come out whole, at every place a boundary falls.
+TEST(ReportReader, LinesAcrossLargeBlocksComeOutWholeWhateverTheirLength) {
+    const std::size_t block_size = 512 * 1024;
+    for (std::size_t line_length : {std::size_t{1000}, std::size_t{130 * 1024}, std::size_t{300 * 1024},
+                                    std::size_t{600 * 1024}}) {
+        for (std::size_t lead : {block_size - 10, block_size - line_length / 2, std::size_t{1}}) {
+            std::string report = std::string(lead, 'a') + "\n" + std::string(line_length, 'x') + "\n" +
+                                 std::string(block_size, 'b') + "\nlast";
+            std::string seen = read_all(report, block_size);
+            EXPECT_EQ(without_run_marks(seen), report) << "line " << line_length << ", lead " << lead;
+            EXPECT_NE(seen.find(std::string(line_length, 'x') + "\n"), std::string::npos)
+                << "line " << line_length << ", lead " << lead;
+        }
+    }
+}
+
 TEST(NormaliseLineEnds, MatchesAPlainRewriteOnRandomText) {
     std::mt19937 random(7);
     const char alphabet[] = {'\r', '\n', 'a', ' '};
