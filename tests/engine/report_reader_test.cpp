@@ -72,8 +72,8 @@ TEST(ReportReader, LineLongerThanTheBlockIsHandedOutWhole) {
 // one that fits is not. Both come out whole, at every place a boundary falls.
 TEST(ReportReader, LinesAcrossLargeBlocksComeOutWholeWhateverTheirLength) {
     const std::size_t block_size = 512 * 1024;
-    for (std::size_t line_length : {std::size_t{1000}, std::size_t{130 * 1024}, std::size_t{300 * 1024},
-                                    std::size_t{600 * 1024}}) {
+    for (std::size_t line_length :
+         {std::size_t{1000}, std::size_t{130 * 1024}, std::size_t{300 * 1024}, std::size_t{600 * 1024}}) {
         for (std::size_t lead : {block_size - 10, block_size - line_length / 2, std::size_t{1}}) {
             std::string report = std::string(lead, 'a') + "\n" + std::string(line_length, 'x') + "\n" +
                                  std::string(block_size, 'b') + "\nlast";
