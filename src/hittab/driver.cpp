@@ -8,6 +8,8 @@
 #include "failure.hpp"
 #include "hit_record.hpp"
 #include "scanner.hpp"
+#include "stretch_conversion.hpp"
+#include "stretch_reader.hpp"
 
 namespace hittab {
 
@@ -50,9 +52,18 @@ void main(const std::string& blastoutputfilename, const std::string& outputfilen
     // report is closed first, then the table.
     TableWriter table = create_table(outputfilename);
     try {
-        ReportReader report = open_report(blastoutputfilename);
-        convert(report, table);
-        report.close();
+        FileHandle blast_fp = open_for_reading(blastoutputfilename);
+        int descriptor = fileno(blast_fp.get());
+        // A large plain report in a regular file is read and scanned on two
+        // threads at once; anything else from start to end.
+        if (descriptor >= 0 && reads_in_stretches(descriptor, 2 * default_block_size) &&
+            convert_in_stretches(descriptor, blastoutputfilename, table)) {
+            close_stream(std::move(blast_fp), "close report", blastoutputfilename);
+        } else {
+            ReportReader report(std::move(blast_fp), blastoutputfilename);
+            convert(report, table);
+            report.close();
+        }
     } catch (Failure& failure) {
         // The rows before the failure still go to the table; if they cannot,
         // the user must hear it, or a short table would pass for complete.

@@ -214,6 +214,26 @@ void scan_line(PaddedView line, std::uint64_t line_number, HitRecord& record, Ta
     }
 }
 
+LineKind read_line(PaddedView line, std::uint64_t line_number, HitRecord& values, const Kernel& kernel) {
+    if (line.starts_with(">")) {
+        read_title(line, line_number, values, kernel);
+        return LineKind::title;
+    }
+    if (line.starts_with(" Score = ")) {
+        read_score(line, line_number, values, kernel);
+        return LineKind::score;
+    }
+    if (line.starts_with(" Identities = ")) {
+        read_identities(line, line_number, values, kernel);
+        return LineKind::identities;
+    }
+    if (line.starts_with(" Strand=")) {
+        read_strand(line, values);
+        return LineKind::strand;
+    }
+    return LineKind::other;
+}
+
 std::uint64_t scan_lines(PaddedView lines, std::uint64_t first_line_number, HitRecord& record, TableWriter& table,
                          const Kernel& kernel) {
     std::uint64_t line_number = first_line_number;

@@ -17,6 +17,14 @@ namespace hittab {
 // A malformed line raises an unpacking or index failure carrying `line_number`.
 void scan_line(PaddedView line, std::uint64_t line_number, HitRecord& record, TableWriter& table, const Kernel& kernel);
 
+// The lines that change the hit record.
+enum class LineKind : std::uint8_t { other, title, score, identities, strand };
+
+// Reads `line` as scan_line does, but into `values` rather than the hit
+// record, and writes no row: lines read apart, on another thread, are
+// applied to the record later, in report order.
+LineKind read_line(PaddedView line, std::uint64_t line_number, HitRecord& values, const Kernel& kernel);
+
 // Scans a run of whole lines whose first line is `first_line_number`, and
 // returns the number of the line that follows the run. On return the record
 // no longer refers to `lines`.

@@ -8,6 +8,7 @@
 #include "compression.hpp"
 #include "hittab/driver.hpp"
 #include "hittab/scanner.hpp"
+#include "hittab/stretch_conversion.hpp"
 #include "hittab/table_writer.hpp"
 #include "memory_streams.hpp"
 #include "padded_text.hpp"
@@ -55,9 +56,24 @@ Outcome convert_as_given(std::string_view report, std::size_t block_size, const 
     });
 }
 
+Outcome convert_in_stretches(std::string_view report, std::size_t stretch_size, const Kernel& kernel) {
+    return run_conversion([&](TableWriter& table) {
+        FileHandle stream = stream_holding(report);
+        if (!hittab::convert_in_stretches(fileno(stream.get()), "report", table, stretch_size, kernel)) {
+            throw std::runtime_error("no second thread for the conversion in stretches");
+        }
+    });
+}
+
 Outcome convert(std::string_view report, std::size_t block_size, const Kernel& kernel) {
     Outcome plain = convert_as_given(report, block_size, kernel);
     if (is_packed(report)) return plain;
+    Outcome in_stretches = convert_in_stretches(report, block_size, kernel);
+    if (!(in_stretches == plain)) {
+        in_stretches.failed = true;
+        in_stretches.message = "read in stretches, the report converts otherwise: " + in_stretches.message;
+        return in_stretches;
+    }
     for (const PackedForm& form : packed_forms(block_size)) {
         Outcome packed = convert_as_given(pack(report, form), block_size, kernel);
         if (!(packed == plain)) return differs_when_packed(std::move(packed), form);

@@ -32,15 +32,20 @@ struct Outcome {
 std::ostream& operator<<(std::ostream& out, const Outcome& outcome);
 
 // The tool's own path: blocks of `block_size`, line search, scanner, writer.
-// Unless the report is itself compressed, the same report packed in every
-// form of packed_forms() must convert the same; an outcome that differs is
-// returned as a failure naming the form.
+// Unless the report is itself compressed, the same report read in stretches
+// of `block_size`, and packed in every form of packed_forms(), must convert
+// the same; an outcome that differs is returned as a failure naming the way.
 Outcome convert(std::string_view report, std::size_t block_size = default_block_size,
                 const Kernel& kernel = best_kernel());
 
 // The tool's own path for the report's bytes as they are.
 Outcome convert_as_given(std::string_view report, std::size_t block_size = default_block_size,
                          const Kernel& kernel = best_kernel());
+
+// The tool's way for large plain reports in regular files: two threads,
+// stretches of `stretch_size` bytes.
+Outcome convert_in_stretches(std::string_view report, std::size_t stretch_size = default_block_size,
+                             const Kernel& kernel = best_kernel());
 
 // Whether the report's first bytes announce a compressed stream.
 bool is_packed(std::string_view report);

@@ -1,0 +1,133 @@
+#include "stretch_reader.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "byte_source.hpp"
+#include "failure.hpp"
+#include "read_ahead.hpp"
+
+namespace hittab {
+
+namespace {
+
+// Reading past a stretch's end, for its last line, starts with this many
+// bytes, and doubles for a long line.
+constexpr std::size_t first_extension = 4 * 1024;
+// The most one read asks for: the bytes are still in cache when they are
+// searched for CR right after.
+constexpr std::size_t largest_read = 128 * 1024;
+constexpr std::uint64_t no_limit = ~std::uint64_t{0};
+
+}  // namespace
+
+bool reads_in_stretches(int descriptor, std::uint64_t smallest) {
+    struct stat status;
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    if (status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) < smallest) return false;
+    unsigned char first_bytes[4];
+    ssize_t got = pread(descriptor, first_bytes, sizeof first_bytes, 0);
+    return got > 0 && recognise_form(first_bytes, static_cast<std::size_t>(got)) == StreamForm::plain;
+}
+
+StretchReader::StretchReader(int descriptor, std::string path, std::size_t stretch_size)
+    : descriptor_(descriptor),
+      path_(std::move(path)),
+      stretch_size_(std::max<std::size_t>(stretch_size, 1)),
+      buffer_(stretch_size_ + 1 + first_extension) {}
+
+bool StretchReader::load(std::uint64_t position) {
+    while (first_ + loaded_ <= position) {
+        if (at_end_ || failure_) return false;
+        auto wanted = static_cast<std::size_t>(position + 1 - (first_ + loaded_));
+        wanted = std::max(wanted, extension_);
+        extension_ = std::min(extension_ * 2, largest_read);
+        if (loaded_ + wanted > buffer_.capacity()) buffer_.grow(std::max(buffer_.capacity() * 2, loaded_ + wanted));
+        char* into = buffer_.data() + loaded_;
+        ssize_t got = pread(descriptor_, into, std::min(wanted, largest_read), static_cast<off_t>(first_ + loaded_));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            failure_ = std::make_exception_ptr(io_failure("read report", path_, errno));
+        } else if (got == 0) {
+            at_end_ = true;
+        } else {
+            has_carriage_return_ = has_carriage_return_ || std::memchr(into, '\r', static_cast<std::size_t>(got));
+            loaded_ += static_cast<std::size_t>(got);
+        }
+    }
+    return true;
+}
+
+std::uint64_t StretchReader::line_start_from(std::uint64_t position, std::uint64_t limit) {
+    if (position == 0) return 0;
+    auto byte_at = [&](std::uint64_t at) { return buffer_.data()[at - first_]; };
+    if (!load(position - 1)) return first_ + loaded_;
+    char before = byte_at(position - 1);
+    if (before == '\n') return position;
+    // Inside a CR LF, the line starts after the LF.
+    if (before == '\r') return load(position) && byte_at(position) == '\n' ? position + 1 : position;
+    for (std::uint64_t from = position;; from = first_ + loaded_) {
+        if (from >= limit) return limit;
+        if (!load(from)) return first_ + loaded_;  // the last line ends with the file
+        const char* data = buffer_.data();
+        const char* begin = data + (from - first_);
+        const char* end = data + std::min<std::uint64_t>(loaded_, limit - first_);
+        const auto* line_feed = static_cast<const char*>(std::memchr(begin, '\n', end - begin));
+        const char* stop = line_feed != nullptr ? line_feed : end;
+        const auto* carriage_return = static_cast<const char*>(std::memchr(begin, '\r', stop - begin));
+        if (carriage_return != nullptr) return line_start_from(first_ + (carriage_return - data) + 1, limit);
+        if (line_feed != nullptr) return first_ + (line_feed - data) + 1;
+    }
+}
+
+Stretch StretchReader::read(std::uint64_t index) {
+    std::uint64_t begin = index * stretch_size_;
+    std::uint64_t end = begin + stretch_size_;
+    // The byte before the stretch tells whether its first byte starts a line.
+    first_ = begin == 0 ? 0 : begin - 1;
+    loaded_ = 0;
+    at_end_ = false;
+    has_carriage_return_ = false;
+    failure_ = nullptr;
+    extension_ = first_extension;
+    load(end - 1);
+
+    // A line that starts before the stretch and runs past it is not read here.
+    std::uint64_t start = line_start_from(begin, end);
+    std::uint64_t stop = start < end ? line_start_from(end, no_limit) : start;
+    Stretch stretch;
+    if (failure_) {
+        // Only the lines that ended before the failure.
+        const char* data = buffer_.data();
+        std::uint64_t ended = start;
+        for (std::uint64_t at = stop; at > start; --at) {
+            char byte = data[at - 1 - first_];
+            if (byte == '\n' || byte == '\r') {
+                ended = at;
+                break;
+            }
+        }
+        stop = ended;
+        stretch.failure = failure_;
+    }
+    stretch.last = failure_ || (at_end_ && first_ + loaded_ <= end);
+    if (stop <= start) return stretch;
+
+    char* text = buffer_.data() + (start - first_);
+    auto size = static_cast<std::size_t>(stop - start);
+    if (has_carriage_return_) {
+        bool previous_was_cr = false;
+        size = normalise_line_ends(text, size, previous_was_cr);
+    }
+    // Bytes past the text are padding to the kernels: keep them defined.
+    std::memset(text + size, 0, text_padding);
+    stretch.lines = buffer_.view(static_cast<std::size_t>(start - first_), size);
+    return stretch;
+}
+
+}  // namespace hittab

@@ -1,0 +1,23 @@
+// Conversion of a plain report in a regular file on two threads: each takes
+// the next stretch of the file, reads it and finds and reads its lines; the two
+// take turns, in report order, to apply what their stretches say to the one
+// hit record and write the rows. The table, failures and line numbers are
+// those of `convert`.
+#pragma once
+
+#include <string>
+
+#include "kernel.hpp"
+#include "report_reader.hpp"
+#include "table_writer.hpp"
+
+namespace hittab {
+
+// Converts the report open as `descriptor` (a regular file of plain text;
+// see reads_in_stretches), named `path` in failure reports, into `table`,
+// in stretches of `stretch_size` bytes. False, with nothing read or written,
+// when no second thread can be started.
+bool convert_in_stretches(int descriptor, const std::string& path, TableWriter& table,
+                          std::size_t stretch_size = default_block_size, const Kernel& kernel = best_kernel());
+
+}  // namespace hittab

@@ -1,0 +1,121 @@
+// Stretches of a file, read in any order, hold every line once, whole, with
+// every line end made LF, wherever a stretch boundary falls.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "failure.hpp"
+#include "stretch_reader.hpp"
+
+namespace hittab::tests {
+namespace {
+
+// A file holding `text`, closed with the holder.
+struct TextFile {
+    explicit TextFile(const std::string& text) : stream(std::tmpfile()) {
+        std::fwrite(text.data(), 1, text.size(), stream);
+        std::fflush(stream);
+    }
+    ~TextFile() { std::fclose(stream); }
+    int descriptor() const { return fileno(stream); }
+    std::FILE* stream;
+};
+
+// Every stretch's lines, the stretches read last to first, with a '|' after each stretch.
+std::string read_backwards(const std::string& text, std::size_t stretch_size) {
+    TextFile file(text);
+    StretchReader reader(file.descriptor(), "report", stretch_size);
+    std::uint64_t count = text.size() / stretch_size + 1;
+    std::string seen;
+    for (std::uint64_t index = count; index-- > 0;) {
+        Stretch stretch = reader.read(index);
+        EXPECT_FALSE(stretch.failure);
+        // Only a stretch at the file's end may say so; the one past it must.
+        if (index == count - 1 || (index + 1) * stretch_size < text.size()) {
+            EXPECT_EQ(stretch.last, index == count - 1)
+                << "stretch " << index << " of " << ::testing::PrintToString(text);
+        }
+        seen.insert(0, std::string(stretch.lines.text()) + "|");
+    }
+    return seen;
+}
+
+std::string without_marks(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '|'), text.end());
+    return text;
+}
+
+TEST(StretchReader, LinesComeOnceWithLfEndsAtEveryStretchSize) {
+    struct Case {
+        std::string report, expected;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"a\nb\n", "a\nb\n"},
+        {"a\r\nb\r\n", "a\nb\n"},
+        {"a\rb\r", "a\nb\n"},
+        {"a\r\r\nb", "a\n\nb"},
+        {"\r\n\r\n\r", "\n\n\n"},
+        {"\n\r\r\n\n", "\n\n\n\n"},
+        {"last line without end", "last line without end"},
+        {"x\r\ny\rz", "x\ny\nz"},
+        {">a b length=1\n Score = 1 bits (2),  Expect = 3\n", ">a b length=1\n Score = 1 bits (2),  Expect = 3\n"},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t stretch_size : {1, 2, 3, 4, 5, 8, 1024}) {
+            EXPECT_EQ(without_marks(read_backwards(c.report, stretch_size)), c.expected)
+                << "report " << ::testing::PrintToString(c.report) << ", stretch size " << stretch_size;
+        }
+    }
+}
+
+TEST(StretchReader, AStretchHoldsTheLinesThatStartInIt) {
+    // Lines start at 0, 4, 8 and 15; "three\r\n" runs past the second stretch.
+    EXPECT_EQ(read_backwards("one\ntwo\nthree\r\nfour", 5), "one\ntwo\n|three\n||four|");
+    // Stretches inside a line that started before them are empty.
+    EXPECT_EQ(read_backwards("a\nbbbbbbbbbbbbbb\nc", 4), "a\nbbbbbbbbbbbbbb\n||||c|");
+}
+
+TEST(StretchReader, LineLongerThanManyStretchesComesWholeWithTheStretchItStartsIn) {
+    std::string long_line(300000, 'x');
+    std::string text = "a\n" + long_line + "\r\nb\n";
+    EXPECT_EQ(without_marks(read_backwards(text, 4096)), "a\n" + long_line + "\nb\n");
+}
+
+TEST(StretchReader, AFailureToReadEndsTheReportWithIt) {
+    // A directory opens, but cannot be read.
+    int directory = open(".", O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(directory, 0);
+    StretchReader reader(directory, "report", 16);
+    Stretch stretch = reader.read(0);
+    close(directory);
+    EXPECT_TRUE(stretch.lines.empty());
+    EXPECT_TRUE(stretch.last);
+    ASSERT_TRUE(stretch.failure);
+    try {
+        std::rethrow_exception(stretch.failure);
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.kind, FailureKind::io);
+        EXPECT_NE(std::string(failure.what()).find("cannot read report 'report'"), std::string::npos);
+    }
+}
+
+TEST(StretchReader, OnlyLargePlainRegularFilesAreReadInStretches) {
+    TextFile plain(std::string(100, 'a'));
+    EXPECT_TRUE(reads_in_stretches(plain.descriptor(), 100));
+    EXPECT_FALSE(reads_in_stretches(plain.descriptor(), 101));
+    TextFile gzip(std::string("\x1f\x8b") + std::string(100, 'a'));
+    EXPECT_FALSE(reads_in_stretches(gzip.descriptor(), 1));
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    EXPECT_FALSE(reads_in_stretches(ends[0], 0));
+    close(ends[0]);
+    close(ends[1]);
+}
+
+}  // namespace
+}  // namespace hittab::tests
