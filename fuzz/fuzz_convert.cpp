@@ -3,7 +3,8 @@
 // block size taken from the input, so that lines, CR LF pairs and long lines
 // straddle block boundaries. Each result must equal the independent
 // reference converter's, table bytes and failure alike, and so must the
-// same report's in a compressed form the input chooses. Input that is itself compressed
+// report's read in stretches of that size on two threads, and the same
+// report's in a compressed form the input chooses. Input that is itself compressed
 // (usually damaged) must decode and convert, or fail, without a crash.
 #include <cstddef>
 #include <cstdint>
@@ -34,6 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::fprintf(stderr, "tool and reference differ (kernel %s, block size %zu)\n", available.name, block_size);
             std::abort();
         }
+    }
+    // Read in stretches of the block size, on two threads, the same.
+    if (!(hittab::tests::convert_in_stretches(report, block_size) == reference)) {
+        std::fprintf(stderr, "read in stretches, the report converts otherwise (stretch size %zu)\n", block_size);
+        std::abort();
     }
     // One compressed form of the report, chosen by the input, converts the same.
     std::vector<hittab::tests::PackedForm> forms = hittab::tests::packed_forms(block_size);

@@ -43,6 +43,38 @@ struct LineValues {
     std::string_view values[3];
 };
 
+// What `values`, just read from a line of `kind`, says. A title value
+// made by deleting tags inside a word lives in `values` only until the next
+// title: it is copied to `built_values`.
+LineValues said(LineKind kind, std::uint64_t line_number, const HitRecord& values,
+                std::deque<std::string>& built_values) {
+    LineValues line{kind, line_number, {}};
+    switch (kind) {
+        case LineKind::title:
+            line.values[0] = values.id1;
+            line.values[1] = values.id2;
+            line.values[2] = values.length;
+            for (std::size_t v = 0; v < 3; ++v) {
+                if (line.values[v].data() == values.kept[v].data()) {
+                    line.values[v] = built_values.emplace_back(line.values[v]);
+                }
+            }
+            break;
+        case LineKind::score:
+            line.values[0] = values.score;
+            line.values[1] = values.length2;
+            line.values[2] = values.e_value;
+            break;
+        case LineKind::identities:
+            line.values[0] = values.identities;
+            line.values[1] = values.gaps;
+            break;
+        case LineKind::strand: line.values[0] = values.strand; break;
+        case LineKind::other: break;
+    }
+    return line;
+}
+
 class Conversion {
 public:
     Conversion(int descriptor, const std::string& path, TableWriter& table, std::size_t stretch_size,
@@ -155,65 +187,45 @@ void Conversion::work() noexcept {
 }
 
 void Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, std::vector<LineValues>& lines) {
-    Stretch stretch = reader.read(index);
-
     lines.clear();
     std::deque<std::string> built_values;  // title values built apart from the text
     HitRecord values;
     std::exception_ptr line_failure;  // a line that cannot be read ends the report there
     bool failing_line_writes_hit = false;
+    std::exception_ptr cut_short;  // memory ran out: the lines read before it still count
     bool holding_turn = false;
     std::uint64_t line_number = 0;
     CandidateLine found[64];
-    PaddedView rest = stretch.lines;
-    while (!rest.empty() && !line_failure) {
-        std::size_t count = kernel_.find_candidate_lines(rest, line_number, found, std::size(found));
-        for (std::size_t i = 0; i < count; ++i) {
-            LineKind kind;
-            try {
-                kind = read_line(found[i].text, found[i].line_number, values, kernel_);
-            } catch (const Failure&) {
-                line_failure = std::current_exception();
-                // A title that cannot be read still has the hit before it written.
-                failing_line_writes_hit = found[i].text.starts_with(">");
-                break;
+    Stretch stretch;
+    try {
+        stretch = reader.read(index);
+        PaddedView rest = stretch.lines;
+        while (!rest.empty() && !line_failure) {
+            std::size_t count = kernel_.find_candidate_lines(rest, line_number, found, std::size(found));
+            for (std::size_t i = 0; i < count; ++i) {
+                LineKind kind;
+                try {
+                    kind = read_line(found[i].text, found[i].line_number, values, kernel_);
+                } catch (const Failure&) {
+                    line_failure = std::current_exception();
+                    // A title that cannot be read still has the hit before it written.
+                    failing_line_writes_hit = found[i].text.starts_with(">");
+                    break;
+                }
+                if (kind != LineKind::other) lines.push_back(said(kind, found[i].line_number, values, built_values));
             }
-            if (kind == LineKind::other) continue;
-            LineValues line{kind, found[i].line_number, {}};
-            switch (kind) {
-                case LineKind::title:
-                    line.values[0] = values.id1;
-                    line.values[1] = values.id2;
-                    line.values[2] = values.length;
-                    // A value made by deleting tags inside a word lives in `values`, until the next title.
-                    for (std::size_t v = 0; v < 3; ++v) {
-                        if (line.values[v].data() == values.kept[v].data()) {
-                            line.values[v] = built_values.emplace_back(line.values[v]);
-                        }
-                    }
-                    break;
-                case LineKind::score:
-                    line.values[0] = values.score;
-                    line.values[1] = values.length2;
-                    line.values[2] = values.e_value;
-                    break;
-                case LineKind::identities:
-                    line.values[0] = values.identities;
-                    line.values[1] = values.gaps;
-                    break;
-                case LineKind::strand: line.values[0] = values.strand; break;
-                case LineKind::other: break;
+            if (lines.size() >= most_line_values && !rest.empty() && !line_failure) {
+                if (!holding_turn && !wait_for_turn(index)) return;
+                holding_turn = true;
+                apply(lines);
+                keep_values(record_);
+                lines.clear();
+                built_values.clear();
             }
-            lines.push_back(line);
         }
-        if (lines.size() >= most_line_values && !rest.empty() && !line_failure) {
-            if (!holding_turn && !wait_for_turn(index)) return;
-            holding_turn = true;
-            apply(lines);
-            keep_values(record_);
-            lines.clear();
-            built_values.clear();
-        }
+    } catch (...) {
+        if (holding_turn) throw;  // in report order already
+        cut_short = std::current_exception();
     }
 
     if (!holding_turn && !wait_for_turn(index)) return;
@@ -229,6 +241,7 @@ void Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, std
             throw;
         }
     }
+    if (cut_short) std::rethrow_exception(cut_short);
     if (stretch.failure) std::rethrow_exception(stretch.failure);
     first_line_number_ += line_number;
     if (stretch.last) {
@@ -247,12 +260,12 @@ bool convert_in_stretches(int descriptor, const std::string& path, TableWriter& 
     pthread_attr_init(&attributes);
     // Little stack is needed; a small one keeps the tool within tight address space limits.
     pthread_attr_setstacksize(&attributes, thread_stack_size);
-    auto second_half = [](void* conversion) -> void* {
+    auto second_thread = [](void* conversion) -> void* {
         static_cast<Conversion*>(conversion)->work();
         return nullptr;
     };
     pthread_t helper;
-    bool started = pthread_create(&helper, &attributes, second_half, &conversion) == 0;
+    bool started = pthread_create(&helper, &attributes, second_thread, &conversion) == 0;
     pthread_attr_destroy(&attributes);
     if (!started) return false;
     conversion.work();
