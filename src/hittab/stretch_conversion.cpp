@@ -4,10 +4,13 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <exception>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -24,6 +27,8 @@ constexpr std::size_t thread_stack_size = 512 * 1024;
 // A stretch whose lines say more than this applies them in parts while it
 // holds its turn, so that memory stays flat whatever the lines.
 constexpr std::size_t most_line_values = 16 * 1024;
+// Likewise for rows written ahead of a thread's turn.
+constexpr std::size_t most_row_bytes = 1024 * 1024;
 // A turn usually comes within a fraction of a stretch's time: waiting for
 // it awake is far quicker than being woken.
 constexpr int checks_before_sleeping = 4096;
@@ -186,11 +191,49 @@ void Conversion::work() noexcept {
     }
 }
 
+// Rows a thread writes ahead of its turn: to a stream in memory, handed to
+// the table at the turn.
+struct RowsAhead {
+    RowsAhead() {
+        cookie_io_functions_t functions{};
+        functions.write = [](void* cookie, const char* data, std::size_t count) -> ssize_t {
+            static_cast<std::string*>(cookie)->append(data, count);
+            return static_cast<ssize_t>(count);
+        };
+        std::FILE* stream = fopencookie(&bytes, "w", functions);
+        if (stream == nullptr) throw std::bad_alloc();
+        table.emplace(TableWriter{RowOutput(FileHandle(stream), "rows"), true});
+    }
+    // Closes the stream: `bytes` then holds every row.
+    std::string_view close() {
+        close_table(*table);
+        table.reset();
+        return bytes;
+    }
+    std::string bytes;
+    std::optional<TableWriter> table;
+};
+
+constexpr unsigned all_fields = (1u << 9) - 1;
+
+unsigned fields_of(LineKind kind) {
+    switch (kind) {
+        case LineKind::title: return 0b000000111;
+        case LineKind::score: return 0b000111000;
+        case LineKind::identities: return 0b011000000;
+        case LineKind::strand: return 0b100000000;
+        case LineKind::other: break;
+    }
+    return 0;
+}
+
 void Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, std::vector<LineValues>& lines) {
     lines.clear();
     std::deque<std::string> built_values;  // title values built apart from the text
-    HitRecord values;
-    std::exception_ptr line_failure;  // a line that cannot be read ends the report there
+    HitRecord values;                      // every value the stretch has given so far
+    unsigned known = 0;                    // the fields `values` holds from this stretch
+    std::optional<RowsAhead> rows;         // once every field is known, rows are written ahead
+    std::exception_ptr line_failure;       // a line that cannot be read ends the report there
     bool failing_line_writes_hit = false;
     std::exception_ptr cut_short;  // memory ran out: the lines read before it still count
     bool holding_turn = false;
@@ -202,7 +245,8 @@ void Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, std
         PaddedView rest = stretch.lines;
         while (!rest.empty() && !line_failure) {
             std::size_t count = kernel_.find_candidate_lines(rest, line_number, found, std::size(found));
-            for (std::size_t i = 0; i < count; ++i) {
+            std::size_t i = 0;
+            for (; i < count && !rows; ++i) {
                 LineKind kind;
                 try {
                     kind = read_line(found[i].text, found[i].line_number, values, kernel_);
@@ -212,9 +256,30 @@ void Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, std
                     failing_line_writes_hit = found[i].text.starts_with(">");
                     break;
                 }
-                if (kind != LineKind::other) lines.push_back(said(kind, found[i].line_number, values, built_values));
+                if (kind == LineKind::other) continue;
+                lines.push_back(said(kind, found[i].line_number, values, built_values));
+                known |= fields_of(kind);
+                if (known == all_fields) rows.emplace();
             }
-            if (lines.size() >= most_line_values && !rest.empty() && !line_failure) {
+            for (; i < count && rows && !line_failure; ++i) {
+                try {
+                    scan_line(found[i].text, found[i].line_number, values, *rows->table, kernel_);
+                } catch (const Failure&) {
+                    line_failure = std::current_exception();
+                    break;
+                }
+                if (rows->bytes.size() >= most_row_bytes) {
+                    // Rows far longer than their lines (a long value carried
+                    // from hit to hit): written out in parts, in turn.
+                    if (!holding_turn && !wait_for_turn(index)) return;
+                    holding_turn = true;
+                    apply(lines);
+                    lines.clear();
+                    table_.output_fp.write(rows->bytes);
+                    rows->bytes.clear();
+                }
+            }
+            if (lines.size() >= most_line_values && !rest.empty() && !line_failure && !rows) {
                 if (!holding_turn && !wait_for_turn(index)) return;
                 holding_turn = true;
                 apply(lines);
@@ -230,6 +295,10 @@ void Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, std
 
     if (!holding_turn && !wait_for_turn(index)) return;
     apply(lines);
+    if (rows) {
+        table_.output_fp.write(rows->close());
+        record_ = values;
+    }
     // The record must not view this stretch's text, which the next read replaces.
     keep_values(record_);
     if (line_failure) {

@@ -28,5 +28,34 @@ TEST(StretchConversion, StretchThatSaysMoreThanIsHeldAtOnceConvertsTheSame) {
     }
 }
 
+std::string full_hits(int count, const std::string& strand) {
+    std::string report;
+    for (int i = 0; i < count; ++i) {
+        report += ">r" + std::to_string(i) + " s length=" + std::to_string(i) + "\n";
+        report += " Score = " + std::to_string(i) + " bits (2),  Expect = 1e-" + std::to_string(i % 99) + "\n";
+        report += " Identities = 5/6 (83%), Gaps = 0/6 (0%)\n";
+        if (i == 0) report += " Strand=" + strand + "\n";
+    }
+    return report;
+}
+
+// Once a stretch has given every value, its rows are written ahead of its
+// turn; rows much longer than their lines are written out in parts.
+TEST(StretchConversion, RowsWrittenAheadComeInReportOrder) {
+    const std::string long_strand(30000, 'P');
+    const std::string reports[] = {
+        full_hits(30000, "Plus/Minus"),
+        full_hits(30000, "Plus/Minus") + ">only two\n" + full_hits(3, "x"),
+        full_hits(80, long_strand) + many_hits(100),
+        full_hits(80, long_strand) + " Score = 1\n" + full_hits(2, "y"),
+    };
+    for (const std::string& report : reports) {
+        for (std::size_t stretch_size : {std::size_t{4096}, std::size_t{1} << 20, std::size_t{8} << 20}) {
+            Outcome expected = convert_as_given(report);
+            EXPECT_EQ(convert_in_stretches(report, stretch_size), expected) << "stretch size " << stretch_size;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace hittab::tests
