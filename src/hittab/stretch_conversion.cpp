@@ -3,14 +3,16 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <deque>
 #include <exception>
 #include <iterator>
 #include <mutex>
+#include <new>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -191,18 +193,25 @@ void Conversion::work() noexcept {
     }
 }
 
-// Rows a thread writes ahead of its turn: to a stream in memory, handed to
-// the table at the turn.
+// Rows a thread writes ahead of its turn, with the table writer's own code,
+// to a stream that gathers them in memory until the turn hands them to the
+// table. Named after the table: running out of memory here is a failure to
+// write it.
 struct RowsAhead {
-    RowsAhead() {
+    explicit RowsAhead(const std::string& table_path) {
         cookie_io_functions_t functions{};
         functions.write = [](void* cookie, const char* data, std::size_t count) -> ssize_t {
-            static_cast<std::string*>(cookie)->append(data, count);
+            try {
+                static_cast<std::string*>(cookie)->append(data, count);
+            } catch (const std::bad_alloc&) {
+                errno = ENOMEM;  // no exception may cross the C library
+                return -1;
+            }
             return static_cast<ssize_t>(count);
         };
         std::FILE* stream = fopencookie(&bytes, "w", functions);
         if (stream == nullptr) throw std::bad_alloc();
-        table.emplace(TableWriter{RowOutput(FileHandle(stream), "rows"), true});
+        table.emplace(TableWriter{RowOutput(FileHandle(stream), table_path), true});
     }
     // Closes the stream: `bytes` then holds every row.
     std::string_view close() {
@@ -259,7 +268,7 @@ void Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, std
                 if (kind == LineKind::other) continue;
                 lines.push_back(said(kind, found[i].line_number, values, built_values));
                 known |= fields_of(kind);
-                if (known == all_fields) rows.emplace();
+                if (known == all_fields) rows.emplace(table_.output_fp.path());
             }
             for (; i < count && rows && !line_failure; ++i) {
                 try {
