@@ -273,7 +273,9 @@ void Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, std
             for (; i < count && rows && !line_failure; ++i) {
                 try {
                     scan_line(found[i].text, found[i].line_number, values, *rows->table, kernel_);
-                } catch (const Failure&) {
+                } catch (const Failure& failure) {
+                    // Rows that could not be gathered (memory ran out) are no fault of the line.
+                    if (failure.kind == FailureKind::io) throw;
                     line_failure = std::current_exception();
                     break;
                 }
