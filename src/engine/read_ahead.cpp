@@ -3,13 +3,9 @@
 #include <cstring>
 #include <new>
 
+#include "small_thread.hpp"
+
 namespace hittab {
-
-namespace {
-
-constexpr std::size_t reader_stack_size = 512 * 1024;
-
-}  // namespace
 
 std::size_t normalise_line_ends(char* text, std::size_t size, bool& previous_was_cr) {
     const char* read = text;
@@ -49,16 +45,11 @@ ReadAhead::ReadAhead(int descriptor, std::string path, std::size_t block_size, s
     read_count_ = 1;
     if (reading_ended()) return;
 
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    // Reading needs little stack; a small one keeps the tools within tight address space limits.
-    pthread_attr_setstacksize(&attributes, reader_stack_size);
     auto start = [](void* self) -> void* {
         static_cast<ReadAhead*>(self)->fill_blocks();
         return nullptr;
     };
-    threaded_ = pthread_create(&reader_, &attributes, start, this) == 0;
-    pthread_attr_destroy(&attributes);
+    threaded_ = start_small_thread(reader_, start, this);
 }
 
 ReadAhead::~ReadAhead() {

@@ -1,7 +1,5 @@
 #include "stretch_conversion.hpp"
 
-#include <pthread.h>
-
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -19,13 +17,13 @@
 #include "failure.hpp"
 #include "hit_record.hpp"
 #include "scanner.hpp"
+#include "small_thread.hpp"
 #include "stretch_reader.hpp"
 
 namespace hittab {
 
 namespace {
 
-constexpr std::size_t thread_stack_size = 512 * 1024;
 // A stretch whose lines say more than this applies them in parts while it
 // holds its turn, so that memory stays flat whatever the lines.
 constexpr std::size_t most_line_values = 16 * 1024;
@@ -336,17 +334,12 @@ void Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, std
 bool convert_in_stretches(int descriptor, const std::string& path, TableWriter& table, std::size_t stretch_size,
                           const Kernel& kernel) {
     Conversion conversion(descriptor, path, table, stretch_size, kernel);
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    // Little stack is needed; a small one keeps the tool within tight address space limits.
-    pthread_attr_setstacksize(&attributes, thread_stack_size);
     auto second_thread = [](void* conversion) -> void* {
         static_cast<Conversion*>(conversion)->work();
         return nullptr;
     };
     pthread_t helper;
-    bool started = pthread_create(&helper, &attributes, second_thread, &conversion) == 0;
-    pthread_attr_destroy(&attributes);
+    bool started = start_small_thread(helper, second_thread, &conversion);
     if (!started) return false;
     conversion.work();
     pthread_join(helper, nullptr);

@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "line_end_cases.hpp"
 #include "report_reader.hpp"
 
 namespace hittab::tests {
@@ -33,21 +34,7 @@ std::string without_run_marks(std::string text) {
 }
 
 TEST(ReportReader, LineEndsBecomeLfAtEveryBlockSize) {
-    struct Case {
-        std::string report, expected;
-    };
-    const Case cases[] = {
-        {"", ""},
-        {"a\nb\n", "a\nb\n"},
-        {"a\r\nb\r\n", "a\nb\n"},
-        {"a\rb\r", "a\nb\n"},
-        {"a\r\r\nb", "a\n\nb"},
-        {"\r\n\r\n\r", "\n\n\n"},
-        {"\n\r\r\n\n", "\n\n\n\n"},
-        {"last line without end", "last line without end"},
-        {"x\r\ny\rz", "x\ny\nz"},
-    };
-    for (const Case& c : cases) {
+    for (const LineEndCase& c : line_end_cases()) {
         for (std::size_t block_size : {1, 2, 3, 4, 5, 8, 1024}) {
             EXPECT_EQ(without_run_marks(read_all(c.report, block_size)), c.expected)
                 << "report " << ::testing::PrintToString(c.report) << ", block size " << block_size;

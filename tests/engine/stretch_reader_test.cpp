@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "failure.hpp"
+#include "line_end_cases.hpp"
 #include "stretch_reader.hpp"
 
 namespace hittab::tests {
@@ -50,22 +52,10 @@ std::string without_marks(std::string text) {
 }
 
 TEST(StretchReader, LinesComeOnceWithLfEndsAtEveryStretchSize) {
-    struct Case {
-        std::string report, expected;
-    };
-    const Case cases[] = {
-        {"", ""},
-        {"a\nb\n", "a\nb\n"},
-        {"a\r\nb\r\n", "a\nb\n"},
-        {"a\rb\r", "a\nb\n"},
-        {"a\r\r\nb", "a\n\nb"},
-        {"\r\n\r\n\r", "\n\n\n"},
-        {"\n\r\r\n\n", "\n\n\n\n"},
-        {"last line without end", "last line without end"},
-        {"x\r\ny\rz", "x\ny\nz"},
-        {">a b length=1\n Score = 1 bits (2),  Expect = 3\n", ">a b length=1\n Score = 1 bits (2),  Expect = 3\n"},
-    };
-    for (const Case& c : cases) {
+    std::vector<LineEndCase> cases = line_end_cases();
+    cases.push_back(
+        {">a b length=1\n Score = 1 bits (2),  Expect = 3\n", ">a b length=1\n Score = 1 bits (2),  Expect = 3\n"});
+    for (const LineEndCase& c : cases) {
         for (std::size_t stretch_size : {1, 2, 3, 4, 5, 8, 1024}) {
             EXPECT_EQ(without_marks(read_backwards(c.report, stretch_size)), c.expected)
                 << "report " << ::testing::PrintToString(c.report) << ", stretch size " << stretch_size;
