@@ -1,8 +1,10 @@
 #include "row_output.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "failure.hpp"
 
@@ -72,6 +74,27 @@ std::string RowOutput::close_after_failure() noexcept {
     } catch (...) {
         return table_not_completed(path_, EIO);
     }
+}
+
+RowOutput gathering_rows(RowSink& sink, std::string path) {
+    cookie_io_functions_t functions{};
+    functions.write = [](void* cookie, const char* data, std::size_t count) -> ssize_t {
+        auto& sink = *static_cast<RowSink*>(cookie);
+        if (count > sink.most - std::min(sink.most, sink.bytes.size())) {
+            errno = EFBIG;
+            return -1;
+        }
+        try {
+            sink.bytes.append(data, count);
+        } catch (const std::bad_alloc&) {
+            errno = ENOMEM;  // no exception may cross the C library
+            return -1;
+        }
+        return static_cast<ssize_t>(count);
+    };
+    std::FILE* stream = fopencookie(&sink, "w", functions);
+    if (stream == nullptr) throw std::bad_alloc();
+    return RowOutput(FileHandle(stream), std::move(path));
 }
 
 }  // namespace hittab

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,5 +58,17 @@ private:
     std::size_t pending_size_ = 0;
     bool write_failed_ = false;  // a refused write has been raised
 };
+
+// Where rows written ahead of their turn gather in memory: at most `most`
+// bytes of them.
+struct RowSink {
+    std::string bytes;
+    std::size_t most = SIZE_MAX;
+};
+
+// A row output, named after the table `path`, that gathers its rows in
+// `sink`, which must outlive it. A write past the sink's `most` bytes, or
+// one that finds no memory, is refused: a failure to write the table.
+RowOutput gathering_rows(RowSink& sink, std::string path);
 
 }  // namespace hittab

@@ -1,14 +1,8 @@
 #include "stretch_conversion.hpp"
 
-#include <atomic>
-#include <cerrno>
-#include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <exception>
 #include <iterator>
-#include <mutex>
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,8 +11,8 @@
 #include "failure.hpp"
 #include "hit_record.hpp"
 #include "scanner.hpp"
-#include "small_thread.hpp"
 #include "stretch_reader.hpp"
+#include "taking_turns.hpp"
 
 namespace hittab {
 
@@ -29,18 +23,6 @@ namespace {
 constexpr std::size_t most_line_values = 16 * 1024;
 // Likewise for rows written ahead of a thread's turn.
 constexpr std::size_t most_row_bytes = 1024 * 1024;
-// A turn usually comes within a fraction of a stretch's time: waiting for
-// it awake is far quicker than being woken.
-constexpr int checks_before_sleeping = 4096;
-
-void pause_briefly() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
-
 // What one line of a stretch says, to be applied in report order.
 struct LineValues {
     LineKind kind;
@@ -89,21 +71,15 @@ public:
     // Converts the next stretch no thread has taken, again and again, until
     // the report ends or the conversion fails. Taking them as they come, not
     // every other one, keeps a thread that the system slows from slowing both.
-    void work() noexcept;
+    void operator()() noexcept;
 
     // Once both threads are done: the last hit's row, or the failure.
     void finish() {
-        if (failure_) std::rethrow_exception(failure_);
+        turns_.rethrow_failure();
         dump(record_, table_);
     }
 
 private:
-    // Waits until stretch `index` may be applied; false once the conversion is over.
-    bool wait_for_turn(std::uint64_t index);
-    void pass_turn(std::uint64_t next_index);
-    // Ends the conversion for both threads, with `failure` unless one came first.
-    void end(std::exception_ptr failure);
-
     // `lines` is the caller's, kept from stretch to stretch.
     void convert_stretch(std::uint64_t index, StretchReader& reader, std::vector<LineValues>& lines);
     void apply(const std::vector<LineValues>& lines);
@@ -118,41 +94,8 @@ private:
     HitRecord record_;
     std::uint64_t first_line_number_ = 1;  // of the stretch whose turn it is
 
-    std::atomic<std::uint64_t> next_index_{0};  // the first stretch no thread has taken
-    std::atomic<std::uint64_t> turn_{0};
-    std::atomic<bool> over_{false};
-    std::mutex mutex_;
-    std::condition_variable turn_passed_;
-    std::exception_ptr failure_;
+    TakingTurns turns_;
 };
-
-bool Conversion::wait_for_turn(std::uint64_t index) {
-    for (int check = 0; check < checks_before_sleeping; ++check) {
-        if (over_.load(std::memory_order_acquire)) return false;
-        if (turn_.load(std::memory_order_acquire) == index) return true;
-        pause_briefly();
-    }
-    std::unique_lock<std::mutex> lock(mutex_);
-    turn_passed_.wait(lock, [&] { return over_.load() || turn_.load() == index; });
-    return !over_.load();
-}
-
-void Conversion::pass_turn(std::uint64_t next_index) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        turn_.store(next_index, std::memory_order_release);
-    }
-    turn_passed_.notify_all();
-}
-
-void Conversion::end(std::exception_ptr failure) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!failure_) failure_ = failure;
-        over_.store(true, std::memory_order_release);
-    }
-    turn_passed_.notify_all();
-}
 
 void Conversion::apply(const std::vector<LineValues>& lines) {
     for (const LineValues& line : lines) {
@@ -179,46 +122,27 @@ void Conversion::apply(const std::vector<LineValues>& lines) {
     }
 }
 
-void Conversion::work() noexcept {
+void Conversion::operator()() noexcept {
     try {
         StretchReader reader(descriptor_, path_, stretch_size_);
         std::vector<LineValues> lines;
-        while (!over_.load(std::memory_order_acquire)) {
-            convert_stretch(next_index_.fetch_add(1), reader, lines);
-        }
+        while (!turns_.over()) convert_stretch(turns_.take_next(), reader, lines);
     } catch (...) {
-        end(std::current_exception());
+        turns_.end(std::current_exception());
     }
 }
 
 // Rows a thread writes ahead of its turn, with the table writer's own code,
-// to a stream that gathers them in memory until the turn hands them to the
-// table. Named after the table: running out of memory here is a failure to
-// write it.
+// gathered in memory until the turn hands them to the table.
 struct RowsAhead {
-    explicit RowsAhead(const std::string& table_path) {
-        cookie_io_functions_t functions{};
-        functions.write = [](void* cookie, const char* data, std::size_t count) -> ssize_t {
-            try {
-                static_cast<std::string*>(cookie)->append(data, count);
-            } catch (const std::bad_alloc&) {
-                errno = ENOMEM;  // no exception may cross the C library
-                return -1;
-            }
-            return static_cast<ssize_t>(count);
-        };
-        std::FILE* stream = fopencookie(&bytes, "w", functions);
-        if (stream == nullptr) throw std::bad_alloc();
-        table.emplace(TableWriter{RowOutput(FileHandle(stream), table_path), true});
-    }
-    // Closes the stream: `bytes` then holds every row.
+    explicit RowsAhead(const std::string& table_path) : table(TableWriter{gathering_rows(sink, table_path), true}) {}
+    // Ends the table writer: `sink.bytes` then holds every row.
     std::string_view close() {
-        close_table(*table);
-        table.reset();
-        return bytes;
+        close_table(table);
+        return sink.bytes;
     }
-    std::string bytes;
-    std::optional<TableWriter> table;
+    RowSink sink;
+    TableWriter table;
 };
 
 constexpr unsigned all_fields = (1u << 9) - 1;
@@ -270,26 +194,26 @@ void Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, std
             }
             for (; i < count && rows && !line_failure; ++i) {
                 try {
-                    scan_line(found[i].text, found[i].line_number, values, *rows->table, kernel_);
+                    scan_line(found[i].text, found[i].line_number, values, rows->table, kernel_);
                 } catch (const Failure& failure) {
                     // Rows that could not be gathered (memory ran out) are no fault of the line.
                     if (failure.kind == FailureKind::io) throw;
                     line_failure = std::current_exception();
                     break;
                 }
-                if (rows->bytes.size() >= most_row_bytes) {
+                if (rows->sink.bytes.size() >= most_row_bytes) {
                     // Rows far longer than their lines (a long value carried
                     // from hit to hit): written out in parts, in turn.
-                    if (!holding_turn && !wait_for_turn(index)) return;
+                    if (!holding_turn && !turns_.wait_for(index)) return;
                     holding_turn = true;
                     apply(lines);
                     lines.clear();
-                    table_.output_fp.write(rows->bytes);
-                    rows->bytes.clear();
+                    table_.output_fp.write(rows->sink.bytes);
+                    rows->sink.bytes.clear();
                 }
             }
             if (lines.size() >= most_line_values && !rest.empty() && !line_failure && !rows) {
-                if (!holding_turn && !wait_for_turn(index)) return;
+                if (!holding_turn && !turns_.wait_for(index)) return;
                 holding_turn = true;
                 apply(lines);
                 keep_values(record_);
@@ -302,7 +226,7 @@ void Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, std
         cut_short = std::current_exception();
     }
 
-    if (!holding_turn && !wait_for_turn(index)) return;
+    if (!holding_turn && !turns_.wait_for(index)) return;
     apply(lines);
     if (rows) {
         table_.output_fp.write(rows->close());
@@ -323,10 +247,10 @@ void Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, std
     if (stretch.failure) std::rethrow_exception(stretch.failure);
     first_line_number_ += line_number;
     if (stretch.last) {
-        end(nullptr);
+        turns_.end();
         return;
     }
-    pass_turn(index + 1);
+    turns_.pass(index + 1);
 }
 
 }  // namespace
@@ -334,15 +258,7 @@ void Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, std
 bool convert_in_stretches(int descriptor, const std::string& path, TableWriter& table, std::size_t stretch_size,
                           const Kernel& kernel) {
     Conversion conversion(descriptor, path, table, stretch_size, kernel);
-    auto second_thread = [](void* conversion) -> void* {
-        static_cast<Conversion*>(conversion)->work();
-        return nullptr;
-    };
-    pthread_t helper;
-    bool started = start_small_thread(helper, second_thread, &conversion);
-    if (!started) return false;
-    conversion.work();
-    pthread_join(helper, nullptr);
+    if (!work_on_two_threads(conversion)) return false;
     conversion.finish();
     return true;
 }
