@@ -38,6 +38,9 @@ public:
     // `bytes` through the buffer, or straight to the stream when larger.
     void write(std::string_view bytes);
 
+    // Hands what is pending to the stream; a refusal is an I/O failure.
+    void flush() { write_pending(); }
+
     // Writes what is pending, flushes and closes; any refusal is an I/O failure.
     void close();
 

@@ -13,6 +13,8 @@
 #include "kernel.hpp"
 #include "layout_reader.hpp"
 #include "row_output.hpp"
+#include "stretch_conversion.hpp"
+#include "stretch_reader.hpp"
 
 #ifndef HITTAB_VERSION
 #define HITTAB_VERSION "unknown"
@@ -109,10 +111,24 @@ void convert_all(const Options& options, std::vector<Field> fields, std::string&
         FieldWriter writer(std::move(fields), output, options.comments, options.header);
         for (const std::string& report : options.reports) {
             current = name_of(report);
-            ReportReader reader =
-                report == standard_input ? ReportReader(FileHandle(stdin), current) : open_report(report);
-            convert(reader, writer);
-            reader.close();
+            if (report == standard_input) {
+                ReportReader reader(FileHandle(stdin), current);
+                convert(reader, writer);
+                reader.close();
+                continue;
+            }
+            FileHandle report_fp = open_for_reading(report);
+            int descriptor = fileno(report_fp.get());
+            // A large plain report in a regular file is read on two threads
+            // at once; anything else from start to end.
+            if (descriptor >= 0 && reads_in_stretches(descriptor, 2 * default_block_size) &&
+                convert_in_stretches(descriptor, report, writer)) {
+                close_stream(std::move(report_fp), "close report", report);
+            } else {
+                ReportReader reader(std::move(report_fp), report);
+                convert(reader, writer);
+                reader.close();
+            }
         }
     } catch (Failure& failure) {
         failure.unfinished_table = output.close_after_failure();

@@ -216,6 +216,14 @@ FieldWriter::FieldWriter(std::vector<Field> fields, RowOutput& output, bool comm
     }
 }
 
+FieldWriter::FieldWriter(const FieldWriter& same, RowOutput& output)
+    : fields_(same.fields_),
+      output_(output),
+      comments_(same.comments_),
+      needs_sequences_(same.needs_sequences_),
+      fixed_bound_(same.fixed_bound_),
+      sized_fields_(same.sized_fields_) {}
+
 void FieldWriter::end_run(const Run& run) {
     if (comments_ && run.queries != 0) output_.write("# BLAST processed " + std::to_string(run.queries) + " queries\n");
 }

@@ -64,6 +64,12 @@ struct UsageError {
 class FieldWriter {
 public:
     FieldWriter(std::vector<Field> fields, RowOutput& output, bool comments, bool header);
+    // A writer of the same fields and comments as `same`, to `output`,
+    // without a header: for rows written ahead of their turn.
+    FieldWriter(const FieldWriter& same, RowOutput& output);
+
+    // Rows that a writer made like this one wrote ahead of their turn.
+    void pass_on(std::string_view rows) { output_.write(rows); }
 
     // Whether the rows need the aligned sequences themselves (qseq, sseq, btop).
     bool needs_sequences() const { return needs_sequences_; }

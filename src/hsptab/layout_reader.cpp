@@ -685,6 +685,7 @@ void LayoutReader::start_program(std::string_view program_line, std::string_view
     finish_query();
     if (place_ != Place::before_program && place_ != Place::web_preamble) writer_.end_run(run_);
     run_ = Run();
+    ++programs_read_;
     run_.program_line = std::string(trim(program_line));
     run_.kind = kind_of(name);
     run_.profiles = name == "RPSBLAST" || name == "RPSTBLASTN";
@@ -936,7 +937,8 @@ void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_numbe
 void LayoutReader::read_lines(PaddedView lines, std::uint64_t& line_number) {
     // One window more than the text has, zeroed, for marks_from.
     std::size_t windows = (lines.size() + 63) / 64;
-    masks_.resize(windows + 1);
+    // Grown only: every mask the text needs is written below.
+    if (masks_.size() < windows + 1) masks_.resize(windows + 1);
     kernel_.mark_alignment_bytes(lines, masks_.data());
     masks_[windows] = AlignmentMasks{0, 0, 0};
     MarkedLines marked{lines.data(), masks_.data()};
@@ -1281,14 +1283,45 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
     }
 }
 
-void LayoutReader::finish(std::uint64_t last_line_number) {
+void LayoutReader::end_last_query(std::uint64_t last_line_number) {
     if (place_ == Place::query_definition) {
         fail("the report ends inside the definition of the query", last_line_number);
     }
     if (place_ == Place::subject_title) fail("the report ends inside the title of a subject", last_line_number);
     if (place_ == Place::in_hsp) finish_hsp(last_line_number);
     finish_query();
+}
+
+void LayoutReader::finish(std::uint64_t last_line_number) {
+    end_last_query(last_line_number);
     if (place_ != Place::before_program && place_ != Place::web_preamble) writer_.end_run(run_);
+}
+
+void LayoutReader::end_before_query(std::uint64_t line_number) {
+    if (place_ == Place::in_hsp) finish_hsp(line_number);
+    finish_query();
+}
+
+void LayoutReader::assume(const Run& run) {
+    run_ = run;
+    run_.queries = 0;
+    place_ = Place::in_run;
+    query_open_ = false;
+    programs_read_ = 0;
+}
+
+bool LayoutReader::continues_with(const Run& run) const {
+    return knows_run() && !query_open_ && place_ != Place::in_hsp && run_.program_line == run.program_line && run_.kind == run.kind &&
+           run_.database == run.database && run_.legacy == run.legacy && run_.profiles == run.profiles &&
+           run_.subjects_given == run.subjects_given && run_.round == run.round;
+}
+
+void LayoutReader::go_on_after(const LayoutReader& piece) {
+    std::uint64_t queries = run_.queries + piece.run_.queries;
+    run_ = piece.run_;
+    run_.queries = queries;
+    place_ = piece.place_;
+    query_open_ = piece.query_open_;
 }
 
 }  // namespace hittab::hsptab

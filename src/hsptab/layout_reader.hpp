@@ -34,6 +34,31 @@ public:
     // The end of the report: the last alignment must be complete.
     void finish(std::uint64_t last_line_number);
 
+    // Reading a report in pieces that each begin at a "Query=" line, apart
+    // from the ones before them: what such a line does to what is open, at
+    // line `line_number` (the last alignment row and the query's end), and
+    // what the end of the report does, but for ending the run.
+    void end_before_query(std::uint64_t line_number);
+    void end_last_query(std::uint64_t last_line_number);
+
+    // Reads a piece as if the lines before it had left the run `run` open,
+    // counting its queries from 0.
+    void assume(const Run& run);
+
+    // Whether a program line has opened a run; run() is that run.
+    bool knows_run() const { return place_ != Place::before_program && place_ != Place::web_preamble; }
+    const Run& run() const { return run_; }
+    std::uint64_t programs_read() const { return programs_read_; }
+
+    // Whether a piece read as assume(run) says reads on from here just as
+    // the lines before it would have: the report's program is known, its
+    // run is `run` (queries aside) and the last query has ended.
+    bool continues_with(const Run& run) const;
+
+    // Goes on from where `piece`, the next piece, read on from here as
+    // continues_with() allowed, has left off.
+    void go_on_after(const LayoutReader& piece);
+
 private:
     enum class Place {
         before_program,    // nothing read yet but blank lines
@@ -90,6 +115,7 @@ private:
     std::size_t awaiting_subject_columns_ = 0;  // a Query line's columns, until its Sbjct line
     bool awaiting_subject_line_ = false;
     std::uint64_t hsp_line_number_ = 0;  // where the alignment being read began
+    std::uint64_t programs_read_ = 0;    // program lines read
 };
 
 }  // namespace hittab::hsptab

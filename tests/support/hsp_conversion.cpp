@@ -1,26 +1,30 @@
 #include "hsp_conversion.hpp"
 
+#include <cstdio>
+#include <stdexcept>
+
 #include "compression.hpp"
 #include "conversion.hpp"
 #include "failure.hpp"
 #include "hsptab/driver.hpp"
 #include "hsptab/field_writer.hpp"
+#include "hsptab/stretch_conversion.hpp"
 #include "memory_streams.hpp"
 #include "row_output.hpp"
 
 namespace hittab::tests {
 
-HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fields, bool comments,
-                                 std::size_t block_size, const Kernel& kernel) {
+namespace {
+
+template <typename Convert>
+HspOutcome run_conversion(const std::string& fields, bool comments, Convert convert) {
     MemoryTable memory;
     HspOutcome outcome;
     {
         RowOutput output(memory.stream(), "table");
         try {
             hsptab::FieldWriter writer(hsptab::parse_fields(fields), output, comments, false);
-            ReportReader reader(stream_holding(report), "report", block_size);
-            hsptab::convert(reader, writer, kernel);
-            reader.close();
+            convert(writer);
             output.close();
         } catch (const Failure& failure) {
             outcome.failed = true;
@@ -32,6 +36,27 @@ HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fie
     return outcome;
 }
 
+}  // namespace
+
+HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fields, bool comments,
+                                 std::size_t block_size, const Kernel& kernel) {
+    return run_conversion(fields, comments, [&](hsptab::FieldWriter& writer) {
+        ReportReader reader(stream_holding(report), "report", block_size);
+        hsptab::convert(reader, writer, kernel);
+        reader.close();
+    });
+}
+
+HspOutcome convert_hsps_in_stretches(std::string_view report, const std::string& fields, bool comments,
+                                     std::size_t stretch_size, const Kernel& kernel) {
+    return run_conversion(fields, comments, [&](hsptab::FieldWriter& writer) {
+        FileHandle stream = stream_holding(report);
+        if (!hsptab::convert_in_stretches(fileno(stream.get()), "report", writer, stretch_size, kernel)) {
+            throw std::runtime_error("no second thread for the conversion in stretches");
+        }
+    });
+}
+
 bool operator==(const HspOutcome& a, const HspOutcome& b) {
     return a.table == b.table && a.failed == b.failed && a.message == b.message && a.line_number == b.line_number;
 }
@@ -40,6 +65,12 @@ HspOutcome convert_hsps(std::string_view report, const std::string& fields, bool
                         const Kernel& kernel) {
     HspOutcome plain = convert_hsps_as_given(report, fields, comments, block_size, kernel);
     if (is_packed(report)) return plain;
+    HspOutcome in_stretches = convert_hsps_in_stretches(report, fields, comments, block_size, kernel);
+    if (!(in_stretches == plain)) {
+        in_stretches.failed = true;
+        in_stretches.message = "read in stretches, the report converts otherwise: " + in_stretches.message;
+        return in_stretches;
+    }
     for (const PackedForm& form : packed_forms(block_size)) {
         HspOutcome packed = convert_hsps_as_given(pack(report, form), fields, comments, block_size, kernel);
         if (!(packed == plain)) {

@@ -29,6 +29,11 @@ HspOutcome convert_hsps(std::string_view report, const std::string& fields = "st
 HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fields, bool comments,
                                  std::size_t block_size, const Kernel& kernel = best_kernel());
 
+// The conversion of the report's bytes, a plain report, on two threads in
+// stretches of `stretch_size` bytes.
+HspOutcome convert_hsps_in_stretches(std::string_view report, const std::string& fields, bool comments,
+                                     std::size_t stretch_size, const Kernel& kernel = best_kernel());
+
 bool operator==(const HspOutcome& a, const HspOutcome& b);
 
 }  // namespace hittab::tests

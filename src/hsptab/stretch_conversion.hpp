@@ -1,0 +1,26 @@
+// Conversion of a plain report in a regular file on two threads. The report
+// is cut into pieces at "Query=" lines: a thread takes the next stretch of
+// the file, and its piece runs from the first query line that starts in the
+// stretch to the first one that starts in a later stretch. Knowing the run
+// (program, database) the piece belongs to, the thread reads it ahead of its
+// turn, rows and all; at its turn, in report order, the rows go to the table
+// if what came before left that run open, and otherwise the piece is read
+// again in turn. The table, failures and line numbers are those of `convert`.
+#pragma once
+
+#include <string>
+
+#include "field_writer.hpp"
+#include "kernel.hpp"
+#include "report_reader.hpp"
+
+namespace hittab::hsptab {
+
+// Converts the report open as `descriptor` (a regular file of plain text;
+// see reads_in_stretches), named `path` in failure reports, into `writer`,
+// in stretches of `stretch_size` bytes. False, with nothing read or written,
+// when no second thread can be started.
+bool convert_in_stretches(int descriptor, const std::string& path, FieldWriter& writer,
+                          std::size_t stretch_size = default_block_size, const Kernel& kernel = best_kernel());
+
+}  // namespace hittab::hsptab
