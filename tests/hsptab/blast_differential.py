@@ -4,8 +4,10 @@
 Makes synthetic sequences and databases, runs every BLAST+ search program
 as a text report and as BLAST's own tables (all fields, all fields with
 comments, the standard fields), and requires hsptab's rows from the report
-to equal BLAST's. Every file stays in the work directory; NAME.differences
-lists every difference of search NAME.
+to equal BLAST's; and each report's queries, repeated into one report large
+enough to be read on two threads, must give the table that reading it from
+standard input gives. Every file stays in the work directory;
+NAME.differences lists every difference of search NAME.
 
 usage: blast_differential.py --hsptab BINARY --workdir DIR [--blast-dir DIR]
                              [--only NAME ...] [--jobs N] [--seed N]
@@ -636,6 +638,57 @@ def check_crlf(hsptab, workdir, search):
     return outcome
 
 
+# Large reports are read on two threads, in pieces that begin at query lines;
+# standard input is read from start to end. Both must give the same table.
+LARGE_REPORT = 3 << 20
+
+
+def many_queries(text):
+    """The report `text` with its queries repeated into one run larger than
+    LARGE_REPORT: its lines before the first query, the queries again and
+    again, then its closing lines."""
+    lines = text.splitlines(keepends=True)
+    first = next((i for i, line in enumerate(lines) if line.startswith(b"Query=")), None)
+    if first is None:
+        return None
+    last = max((i for i, line in enumerate(lines) if line.startswith(b"  Database:")), default=len(lines))
+    head, queries, tail = b"".join(lines[:first]), b"".join(lines[first:last]), b"".join(lines[last:])
+    if not queries:
+        return None
+    return head + queries * (LARGE_REPORT // len(queries) + 1) + tail
+
+
+def check_read_in_pieces(hsptab, workdir, search):
+    """The report's queries many times over in one large report: read from
+    the file, the table that reading it from standard input gives."""
+    name = "many_" + search
+    outcome = Outcome(name, "hsptab on the queries of %s repeated into %d MiB, from the file and from standard "
+                      "input" % (search, LARGE_REPORT >> 20))
+    large = many_queries(open(os.path.join(workdir, search + ".report"), "rb").read())
+    if large is None:
+        outcome.errors.append("the report of %s has no queries to repeat" % search)
+        return outcome
+    path = os.path.join(workdir, name + ".report")
+    with open(path, "wb") as out:
+        out.write(large)
+    try:
+        for label, _, options, _ in CHECKS:
+            from_file = subprocess.run([hsptab] + options + [path], capture_output=True, timeout=300)
+            with open(path, "rb") as report:
+                from_input = subprocess.run([hsptab] + options, stdin=report, capture_output=True, timeout=300)
+            if from_file.returncode != 0 or from_input.returncode != 0:
+                outcome.errors.append("[%s] hsptab exit %d from the file, %d from standard input: %s" % (
+                    label, from_file.returncode, from_input.returncode,
+                    (from_file.stderr + from_input.stderr).decode(errors="replace").strip()[:500]))
+            elif from_file.stdout != from_input.stdout:
+                a, b = from_file.stdout.decode(errors="replace"), from_input.stdout.decode(errors="replace")
+                outcome.errors.append("[%s] the tables differ: %s from the file, %s from standard input" % (
+                    (label,) + excerpt(a, b)))
+    finally:
+        os.remove(path)
+    return outcome
+
+
 def account(outcome):
     """A few readable lines on a failed search; every difference goes to NAME.differences."""
     lines = ["FAIL %s: %s" % (outcome.name, outcome.description)]
@@ -699,6 +752,8 @@ def main():
     for search in ("blastn_subject_ll37", "psiblast_db"):
         if search in ran:
             outcomes.append(check_crlf(hsptab, workdir, search))
+    for search in sorted(ran):
+        outcomes.append(check_read_in_pieces(hsptab, workdir, search))
 
     failed = 0
     for outcome in outcomes:
