@@ -85,9 +85,7 @@ std::uint64_t StretchReader::line_start_from(std::uint64_t position, std::uint64
     }
 }
 
-Stretch StretchReader::read(std::uint64_t index) {
-    std::uint64_t begin = index * stretch_size_;
-    std::uint64_t end = begin + stretch_size_;
+Stretch StretchReader::read_lines_starting_in(std::uint64_t begin, std::uint64_t end) {
     // The byte before the stretch tells whether its first byte starts a line.
     first_ = begin == 0 ? 0 : begin - 1;
     loaded_ = 0;

@@ -33,7 +33,12 @@ public:
     StretchReader(int descriptor, std::string path, std::size_t stretch_size);
 
     // Stretch `index`; valid until the next call.
-    Stretch read(std::uint64_t index);
+    Stretch read(std::uint64_t index) { return read_lines_starting_in(index * stretch_size_, (index + 1) * stretch_size_); }
+
+    // The lines that start in bytes [begin, end) of the file, as a stretch
+    // holds them; valid until the next call. Reading the file in any ranges
+    // that meet end to end gives every line once.
+    Stretch read_lines_starting_in(std::uint64_t begin, std::uint64_t end);
 
 private:
     // Makes byte `position` of the file (counted from `first_`) be in the

@@ -935,6 +935,20 @@ void LayoutReader::read_hsp_line(std::string_view line, std::uint64_t line_numbe
 }
 
 void LayoutReader::read_lines(PaddedView lines, std::uint64_t& line_number) {
+    // Long runs are read in parts cut at line ends, so that a part's bytes
+    // and marks are still in cache when its lines are read.
+    constexpr std::size_t part_size = 128 * 1024;
+    while (lines.size() > part_size) {
+        const void* line_feed = std::memchr(lines.data() + part_size, '\n', lines.size() - part_size);
+        if (line_feed == nullptr) break;
+        auto size = static_cast<std::size_t>(static_cast<const char*>(line_feed) - lines.data()) + 1;
+        read_part(lines.substr(0, size), line_number);
+        lines = lines.substr(size);
+    }
+    read_part(lines, line_number);
+}
+
+void LayoutReader::read_part(PaddedView lines, std::uint64_t& line_number) {
     // One window more than the text has, zeroed, for marks_from.
     std::size_t windows = (lines.size() + 63) / 64;
     // Grown only: every mask the text needs is written below.

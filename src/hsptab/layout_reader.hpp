@@ -60,6 +60,9 @@ public:
     void go_on_after(const LayoutReader& piece);
 
 private:
+    // read_lines for one part of a run: its bytes marked, then its lines read.
+    void read_part(PaddedView lines, std::uint64_t& line_number);
+
     enum class Place {
         before_program,    // nothing read yet but blank lines
         web_preamble,      // "RID:" seen, "Program:" not yet

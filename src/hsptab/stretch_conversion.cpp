@@ -1,5 +1,6 @@
 #include "stretch_conversion.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -19,9 +20,10 @@ namespace {
 // one that would hold more is read again in turn, writing straight to the
 // table, so that memory stays flat whatever the report.
 constexpr std::size_t most_row_bytes = 1024 * 1024;
-// A piece runs on past its stretch, to the next query line, in parts of
-// this many bytes (or of the stretch size, when that is no multiple of it).
-constexpr std::size_t part_size = 64 * 1024;
+// A piece runs on past its stretch, to the next query line, which is
+// usually near: it reads a small part first, then ever larger ones.
+constexpr std::size_t first_part_size = 4 * 1024;
+constexpr std::size_t largest_part_size = 256 * 1024;
 
 // Where the first line of `lines` (whole lines) that begins a query starts,
 // "Query= DEFINITION" or a bare "Query=", as the layout reader takes them
@@ -46,13 +48,10 @@ enum class PieceEnd { next_query, report_end };
 // reads ahead of its turn.
 struct ThreadPart {
     ThreadPart(int descriptor, const std::string& path, std::size_t stretch_size)
-        : stretches(descriptor, path, stretch_size),
-          parts(descriptor, path, stretch_size % part_size == 0 ? part_size : stretch_size),
-          parts_per_stretch(stretch_size % part_size == 0 ? stretch_size / part_size : 1) {}
+        : stretches(descriptor, path, stretch_size), parts(descriptor, path, first_part_size) {}
 
     StretchReader stretches;
     StretchReader parts;  // for the lines past the stretch
-    std::uint64_t parts_per_stretch;
 
     // A piece read ahead: its rows, and the reader that read it, kept from
     // piece to piece but for a failure.
@@ -132,8 +131,10 @@ PieceEnd Conversion::read_piece(std::uint64_t index, const Stretch& stretch, Pad
     layout.read_lines(own, line_number);
     if (stretch.failure) std::rethrow_exception(stretch.failure);
     if (stretch.last) return PieceEnd::report_end;
-    for (std::uint64_t part = (index + 1) * thread.parts_per_stretch;; ++part) {
-        Stretch next = thread.parts.read(part);
+    std::uint64_t from = (index + 1) * stretch_size_;
+    for (std::size_t size = first_part_size;; size = std::min(2 * size, largest_part_size)) {
+        Stretch next = thread.parts.read_lines_starting_in(from, from + size);
+        from += size;
         std::size_t query_at = first_query_line(next.lines.text());
         layout.read_lines(next.lines.substr(0, query_at), line_number);
         if (query_at < next.lines.size()) return PieceEnd::next_query;
