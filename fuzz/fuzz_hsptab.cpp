@@ -4,8 +4,9 @@
 // in a layout failure at a line of the input, never in a crash, a hang or a
 // read out of bounds (the fuzz build runs under the sanitizers). A
 // compressed form of the bytes, chosen by the input, converts the same; bytes that are themselves
-// compressed decode or fail, without a crash. Without the aligned
-// sequences, the numbers and any failure are the same.
+// compressed decode or fail, without a crash. Read in stretches on two
+// threads, it converts the same. Without the aligned sequences, the numbers
+// and any failure are the same.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -34,6 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!(hittab::tests::convert_hsps_as_given(hittab::tests::pack(report, form), fields, comments, block_size) ==
           outcome)) {
         std::fprintf(stderr, "packed as %s, the report converts otherwise (block size %zu)\n", form.name, block_size);
+        std::abort();
+    }
+    // Read in stretches on two threads, in pieces that begin at query lines:
+    // the same rows and failure.
+    if (!(hittab::tests::convert_hsps_in_stretches(report, fields, comments, block_size) == outcome)) {
+        std::fprintf(stderr, "read in stretches, the report converts otherwise (stretch size %zu)\n", block_size);
         std::abort();
     }
     // Without the aligned sequences, the usual blocks are read together from
