@@ -33,7 +33,9 @@ public:
     StretchReader(int descriptor, std::string path, std::size_t stretch_size);
 
     // Stretch `index`; valid until the next call.
-    Stretch read(std::uint64_t index) { return read_lines_starting_in(index * stretch_size_, (index + 1) * stretch_size_); }
+    Stretch read(std::uint64_t index) {
+        return read_lines_starting_in(index * stretch_size_, (index + 1) * stretch_size_);
+    }
 
     // The lines that start in bytes [begin, end) of the file, as a stretch
     // holds them; valid until the next call. Reading the file in any ranges

@@ -1325,9 +1325,9 @@ void LayoutReader::assume(const Run& run) {
 }
 
 bool LayoutReader::continues_with(const Run& run) const {
-    return knows_run() && !query_open_ && place_ != Place::in_hsp && run_.program_line == run.program_line && run_.kind == run.kind &&
-           run_.database == run.database && run_.legacy == run.legacy && run_.profiles == run.profiles &&
-           run_.subjects_given == run.subjects_given && run_.round == run.round;
+    return knows_run() && !query_open_ && place_ != Place::in_hsp && run_.program_line == run.program_line &&
+           run_.kind == run.kind && run_.database == run.database && run_.legacy == run.legacy &&
+           run_.profiles == run.profiles && run_.subjects_given == run.subjects_given && run_.round == run.round;
 }
 
 void LayoutReader::go_on_after(const LayoutReader& piece) {

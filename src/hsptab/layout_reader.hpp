@@ -34,10 +34,10 @@ public:
     // The end of the report: the last alignment must be complete.
     void finish(std::uint64_t last_line_number);
 
-    // Reading a report in pieces that each begin at a "Query=" line, apart
-    // from the ones before them: what such a line does to what is open, at
-    // line `line_number` (the last alignment row and the query's end), and
-    // what the end of the report does, but for ending the run.
+    // For a report read in pieces that each begin at a "Query=" line:
+    // end_before_query does what such a line, at `line_number`, does to what
+    // is open (the last alignment's row, the query's end); end_last_query
+    // does what the end of the report does, short of ending the run.
     void end_before_query(std::uint64_t line_number);
     void end_last_query(std::uint64_t last_line_number);
 
@@ -50,9 +50,9 @@ public:
     const Run& run() const { return run_; }
     std::uint64_t programs_read() const { return programs_read_; }
 
-    // Whether a piece read as assume(run) says reads on from here just as
-    // the lines before it would have: the report's program is known, its
-    // run is `run` (queries aside) and the last query has ended.
+    // Whether the next piece, read after assume(run), was read as reading
+    // on from here reads it: a program line has been read, the run open is
+    // `run` (its count of queries aside) and the last query has ended.
     bool continues_with(const Run& run) const;
 
     // Goes on from where `piece`, the next piece, read on from here as
