@@ -18,6 +18,8 @@
 #include "hittab/driver.hpp"
 #include "hittab/scanner.hpp"
 #include "hittab/table_writer.hpp"
+#include "hsptab/field_writer.hpp"
+#include "hsptab/layout_reader.hpp"
 #include "kernel.hpp"
 #include "padded_text.hpp"
 #include "report_reader.hpp"
@@ -101,6 +103,30 @@ void scan_in_memory(benchmark::State& state) {
                             static_cast<std::int64_t>(report->capacity()));
 }
 
+// hsptab's layout reader alone over the report in memory, in runs of a
+// block as its reader hands them out, standard fields to /dev/null.
+void read_hsps_in_memory(benchmark::State& state) {
+    const std::size_t block = hittab::default_block_size;
+    for (auto _ : state) {
+        hittab::RowOutput output(hittab::FileHandle(std::fopen("/dev/null", "w")), "/dev/null");
+        hittab::hsptab::FieldWriter writer(hittab::hsptab::parse_fields("std"), output, false, false);
+        hittab::hsptab::LayoutReader layout("report", writer, hittab::best_kernel());
+        std::uint64_t line_number = 0;
+        std::size_t from = 0;
+        while (from < report->capacity()) {
+            std::string_view rest(report->data() + from, std::min(block, report->capacity() - from));
+            std::size_t whole = rest.rfind('\n');
+            std::size_t size = whole == std::string_view::npos ? rest.size() : whole + 1;
+            layout.read_lines(report->view(from, size), line_number);
+            from += size;
+        }
+        layout.finish(line_number);
+        output.flush();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(report->capacity()));
+}
+
 // One typical line of each kind, read over and over (rows go to /dev/null).
 void scan_one_line(benchmark::State& state, std::string line) {
     hittab::PaddedBuffer text = hittab::PaddedBuffer::copy_of(line);
@@ -116,6 +142,7 @@ BENCHMARK_CAPTURE(scan_one_line, strand, std::string(" Strand=Plus/Plus\n"));
 BENCHMARK(count_line_ends)->Unit(benchmark::kMillisecond);
 BENCHMARK(convert_whole_report)->Unit(benchmark::kMillisecond);
 BENCHMARK(scan_in_memory)->Unit(benchmark::kMillisecond);
+BENCHMARK(read_hsps_in_memory)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

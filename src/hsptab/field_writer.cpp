@@ -60,6 +60,8 @@ char* put(char* out, std::string_view value) {
     return out + value.size();
 }
 
+char* put(char* out, const ShortText& value) { return value.put(out); }
+
 // "00" to "99": numbers are written two digits at a time.
 constexpr char digit_pairs[] =
     "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"

@@ -93,7 +93,8 @@ private:
     bool needs_sequences_ = false;
     // A row's bound: the fixed part of every field, separators and line end
     // included, and the fields whose bound depends on the row.
-    std::size_t fixed_bound_ = 1;
+    // The line end, and the 7 bytes a short text may write past its end.
+    std::size_t fixed_bound_ = 1 + 7;
     std::vector<Field> sized_fields_;
     std::string row_;         // the row being built
     std::string query_rows_;  // with comments: the query's rows, held until their count is known

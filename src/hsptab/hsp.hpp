@@ -2,8 +2,11 @@
 // and program say about it: everything the table's fields are made from.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 namespace hittab::hsptab {
 
@@ -48,6 +51,55 @@ struct Subject {
     std::uint64_t length = 0;
 };
 
+// A score or an E-value as the report writes it: a few bytes, kept inside
+// the record and copied eight at a time, so that neither taking it from a
+// line nor writing it into a row calls the library. A longer text, which
+// only a damaged report has, is kept as a string.
+class ShortText {
+public:
+    static constexpr std::size_t room = 32;
+
+    void clear() { size_ = 0; }
+    bool empty() const { return size_ == 0; }
+    std::size_t size() const { return size_; }
+    std::string_view view() const { return size_ <= room ? std::string_view(bytes_, size_) : std::string_view(long_); }
+
+    // `text` lies in padded report text, whose bytes can be read up to 7
+    // past its end.
+    void assign(std::string_view text) { assign_from(0, text); }
+    // `first`, then `text`.
+    void assign_after(char first, std::string_view text) {
+        bytes_[0] = first;
+        assign_from(1, text);
+        if (size_ > room) long_.insert(long_.begin(), first);
+    }
+
+    // Writes the text at `out` and returns its end; up to 7 bytes past the
+    // end are written too, which the row's next bytes overwrite.
+    char* put(char* out) const {
+        if (size_ > room) {
+            std::memcpy(out, long_.data(), size_);
+        } else {
+            for (std::size_t at = 0; at < size_; at += 8) std::memcpy(out + at, bytes_ + at, 8);
+        }
+        return out + size_;
+    }
+
+private:
+    void assign_from(std::size_t offset, std::string_view text) {
+        size_ = offset + text.size();
+        if (size_ > room) {
+            long_.assign(text.data(), text.size());
+            return;
+        }
+        for (std::size_t at = 0; at < text.size(); at += 8) std::memcpy(bytes_ + offset + at, text.data() + at, 8);
+    }
+
+    char bytes_[room + 8] = {};  // room for the last eight bytes copied
+    std::size_t size_ = 0;
+    std::string long_;
+};
+
 struct Hsp {
     // Back to a fresh record, keeping the room its strings have: every
     // member below, field by field.
@@ -68,9 +120,9 @@ struct Hsp {
         subject_sequence.clear();
     }
 
-    std::string bit_score;  // as the report writes it
-    std::string raw_score;  // the number in parentheses after "bits"
-    std::string evalue;     // as a number any program reads: "1e-102", never "e-102,"
+    ShortText bit_score;  // as the report writes it
+    ShortText raw_score;  // the number in parentheses after "bits"
+    ShortText evalue;     // as a number any program reads: "1e-102", never "e-102,"
     std::uint64_t identities = 0;
     std::uint64_t positives = 0;  // the identities where the report gives no Positives
     std::uint64_t gaps = 0;       // the gap columns, as counted in the alignment

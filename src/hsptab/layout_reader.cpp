@@ -619,6 +619,15 @@ std::size_t first_byte_of(std::uint64_t bytes, char byte) {
 // " Score = 349 bits (194),  Expect = 7e-87": BLAST+'s Score line, read with
 // a few comparisons of eight bytes. False for any other shape, which
 // start_hsp reads in full; where this reads a line, that reads the same.
+// The legacy form "e-102" is written "1e-102", a number any program reads.
+void set_evalue(Hsp& hsp, std::string_view value) {
+    if (value.front() == 'e') {
+        hsp.evalue.assign_after('1', value);
+    } else {
+        hsp.evalue.assign(value);
+    }
+}
+
 bool read_usual_score(std::string_view line, Hsp& hsp) {
     const char* p = line.data();
     const char* end = p + line.size();
@@ -638,11 +647,9 @@ bool read_usual_score(std::string_view line, Hsp& hsp) {
     if (!take_literal(p, end, "),  Expect = ") || p == end || *p == ' ') return false;
     const char* value = p;
     while (p != end && *p != ' ' && *p != ',' && *p != ';') ++p;
-    copy_into(hsp.bit_score, std::string_view(bits, bits_size));
-    copy_into(hsp.raw_score, std::string_view(raw, raw_size));
-    hsp.evalue.clear();
-    if (*value == 'e') hsp.evalue += '1';
-    hsp.evalue.append(value, static_cast<std::size_t>(p - value));
+    hsp.bit_score.assign(std::string_view(bits, bits_size));
+    hsp.raw_score.assign(std::string_view(raw, raw_size));
+    set_evalue(hsp, std::string_view(value, static_cast<std::size_t>(p - value)));
     return true;
 }
 
@@ -742,7 +749,7 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     while (p != end && (*p == ' ' || *p == '=' || *p == ':')) ++p;
     const char* bits = p;
     while (p != end && *p != ' ') ++p;
-    copy_into(hsp_.bit_score, std::string_view(bits, static_cast<std::size_t>(p - bits)));
+    hsp_.bit_score.assign(std::string_view(bits, static_cast<std::size_t>(p - bits)));
     while (p != end && *p == ' ') ++p;
     if (hsp_.bit_score.empty() || end - p < 4 || std::memcmp(p, "bits", 4) != 0) {
         fail("a Score line without a bit score", line_number);
@@ -753,7 +760,7 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     const char* raw = ++p;
     while (p != end && is_digit(*p)) ++p;
     if (p == raw || p == end || *p != ')') fail("a Score line without a raw score", line_number);
-    copy_into(hsp_.raw_score, std::string_view(raw, static_cast<std::size_t>(p - raw)));
+    hsp_.raw_score.assign(std::string_view(raw, static_cast<std::size_t>(p - raw)));
     std::string_view rest(p, static_cast<std::size_t>(end - p));
     // BLAST+ writes "),  Expect = " here; any other text is searched.
     bool usual = starts_with(rest, "),  Expect = ");
@@ -765,9 +772,7 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     const char* value = p;
     while (p != end && *p != ' ' && *p != ',' && *p != ';') ++p;
     if (p == value) fail("a Score line without an Expect value", line_number);
-    hsp_.evalue.clear();
-    if (*value == 'e') hsp_.evalue += '1';
-    hsp_.evalue.append(value, static_cast<std::size_t>(p - value));
+    set_evalue(hsp_, std::string_view(value, static_cast<std::size_t>(p - value)));
     place_ = Place::in_hsp;
 }
 

@@ -334,8 +334,9 @@ TEST(BlastPlusLayout, SubjectTitlesAndLengthsWhereverTheyCome) {
 
 // BLAST+'s Score line is read with a few comparisons of eight bytes, any
 // other shape in full: scores of up to nine characters, raw scores of up to
-// nine digits, spaces where BLAST+ writes none, values cut short. Each gives
-// the row, or the failure, it always gave.
+// nine digits, spaces where BLAST+ writes none, values cut short, values far
+// longer than any BLAST writes. Each gives the row, or the failure, it always
+// gave.
 TEST(BlastPlusLayout, ScoreLinesOfEveryShape) {
     struct ScoreCase {
         std::string line;
@@ -350,6 +351,15 @@ TEST(BlastPlusLayout, ScoreLinesOfEveryShape) {
         {" Score = 30.0 bits (32),  Expect = e-146", "30.0\t32\t1e-146\n", ""},
         {" Score =  517 bits (261), Expect = e-146", "517\t261\t1e-146\n", ""},
         {" Score = 180 bits (387), Expect(2) = 9e-91", "180\t387\t9e-91\n", ""},
+        // Values of 7 to 9, 31 to 33 and many more bytes, kept whole.
+        {" Score = 1234.56 bits (1),  Expect = e-12345", "1234.56\t1\t1e-12345\n", ""},
+        {" Score = " + std::string(31, '7') + " bits (" + std::string(32, '8') + "),  Expect = e" +
+             std::string(31, '9'),
+         std::string(31, '7') + "\t" + std::string(32, '8') + "\t1e" + std::string(31, '9') + "\n", ""},
+        {" Score = " + std::string(33, '7') + " bits (" + std::string(40, '8') + "), Expect = " + std::string(33, '9'),
+         std::string(33, '7') + "\t" + std::string(40, '8') + "\t" + std::string(33, '9') + "\n", ""},
+        {" Score = " + std::string(99, '7') + " bits (1),  Expect = e-" + std::string(99, '9'),
+         std::string(99, '7') + "\t1\t1e-" + std::string(99, '9') + "\n", ""},
         {" Score = 50.1 bits (118),  Expect = 1e-05, Method: Compositional matrix adjust.", "50.1\t118\t1e-05\n", ""},
         {" Score = 50.1 bits (118),  Expect =  1e-05", "50.1\t118\t1e-05\n", ""},
         {" Score = 50.1  bits  (118),  Expect = 2", "50.1\t118\t2\n", ""},
