@@ -84,12 +84,11 @@ private:
     static std::size_t field_bound(Field field, const Run& run, const Query& query, const Subject& subject,
                                    const Hsp& hsp);
     char* put_row(char* out, const Run& run, const Query& query, const Subject& subject, const Hsp& hsp) const;
-    char* put_field(char* out, Field field, const Run& run, const Query& query, const Subject& subject,
-                    const Hsp& hsp) const;
 
     std::vector<Field> fields_;
     RowOutput& output_;
     bool comments_;
+    bool standard_;  // the fields are the standard twelve, in their order
     bool needs_sequences_ = false;
     // A row's bound: the fixed part of every field, separators and line end
     // included, and the fields whose bound depends on the row.

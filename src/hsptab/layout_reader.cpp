@@ -616,9 +616,6 @@ std::size_t first_byte_of(std::uint64_t bytes, char byte) {
     return found == 0 ? 8 : lowest_bit(found) / 8;
 }
 
-// " Score = 349 bits (194),  Expect = 7e-87": BLAST+'s Score line, read with
-// a few comparisons of eight bytes. False for any other shape, which
-// start_hsp reads in full; where this reads a line, that reads the same.
 // The legacy form "e-102" is written "1e-102", a number any program reads.
 void set_evalue(Hsp& hsp, std::string_view value) {
     if (value.front() == 'e') {
@@ -628,6 +625,9 @@ void set_evalue(Hsp& hsp, std::string_view value) {
     }
 }
 
+// " Score = 349 bits (194),  Expect = 7e-87": BLAST+'s Score line, read with
+// a few comparisons of eight bytes. False for any other shape, which
+// start_hsp reads in full; where this reads a line, that reads the same.
 bool read_usual_score(std::string_view line, Hsp& hsp) {
     const char* p = line.data();
     const char* end = p + line.size();
