@@ -84,7 +84,7 @@ char* put_pair(char* out, std::uint64_t below_hundred) {
 
 // Most numbers in a row (coordinates, lengths, counts) have at most four
 // digits: those are written without a loop.
-char* put_number(char* out, std::uint64_t number) {
+inline __attribute__((always_inline)) char* put_number(char* out, std::uint64_t number) {
     if (number < 100) {
         if (number < 10) {
             *out = static_cast<char>('0' + number);
@@ -163,6 +163,49 @@ char* put_btop(char* out, const std::string& query, const std::string& subject) 
     return out;
 }
 
+// Whether the bound of `field` depends on the row: text of any length.
+constexpr bool is_sized(Field field) {
+    switch (field) {
+        case Field::qseqid:
+        case Field::sseqid:
+        case Field::stitle:
+        case Field::evalue:
+        case Field::bitscore:
+        case Field::score:
+        case Field::btop:
+        case Field::qseq:
+        case Field::sseq: return true;
+        default: return false;
+    }
+}
+
+// The longest `field` can be in this row.
+inline std::size_t field_bound(Field field, const Run& run, const Query& query, const Subject& subject,
+                               const Hsp& hsp) {
+    switch (field) {
+        case Field::qseqid: return query.id.size();
+        case Field::sseqid: return subject.id.size();
+        case Field::stitle: return run.subjects_given ? 3 : subject.title.size();
+        case Field::pident:
+        case Field::ppos: return percentage_bound;
+        case Field::frames: return 2 * number_bound;
+        case Field::evalue: return hsp.evalue.size();
+        case Field::bitscore: return hsp.bit_score.size();
+        case Field::score: return hsp.raw_score.size();
+        case Field::btop: return 2 * std::min(hsp.query_sequence.size(), hsp.subject_sequence.size());
+        case Field::qseq: return hsp.query_sequence.size();
+        case Field::sseq: return hsp.subject_sequence.size();
+        default: return number_bound;
+    }
+}
+
+// The row-dependent part of the bound of fields known when compiling.
+template <Field... fields>
+std::size_t sized_bounds(FieldList<fields...>, const Run& run, const Query& query, const Subject& subject,
+                         const Hsp& hsp) {
+    return ((is_sized(fields) ? field_bound(fields, run, query, subject, hsp) : 0) + ...);
+}
+
 }  // namespace
 
 std::vector<Field> parse_fields(std::string_view keywords) {
@@ -205,20 +248,11 @@ FieldWriter::FieldWriter(std::vector<Field> fields, RowOutput& output, bool comm
       standard_(std::equal(fields_.begin(), fields_.end(), standard_fields.begin(), standard_fields.end())) {
     for (Field field : fields_) {
         needs_sequences_ = needs_sequences_ || field == Field::btop || field == Field::qseq || field == Field::sseq;
-        switch (field) {
-            case Field::qseqid:
-            case Field::sseqid:
-            case Field::stitle:
-            case Field::evalue:
-            case Field::bitscore:
-            case Field::score:
-            case Field::btop:
-            case Field::qseq:
-            case Field::sseq:
-                fixed_bound_ += 1;
-                sized_fields_.push_back(field);
-                break;
-            default: fixed_bound_ += 1 + field_bound(field, Run(), Query(), Subject(), Hsp()); break;
+        if (is_sized(field)) {
+            fixed_bound_ += 1;
+            sized_fields_.push_back(field);
+        } else {
+            fixed_bound_ += 1 + field_bound(field, Run(), Query(), Subject(), Hsp());
         }
     }
     if (header) {
@@ -271,7 +305,11 @@ void FieldWriter::end_query(const Run& run, const Query& query) {
 
 void FieldWriter::row(const Run& run, const Query& query, const Subject& subject, const Hsp& hsp) {
     std::size_t bound = fixed_bound_;
-    for (Field field : sized_fields_) bound += field_bound(field, run, query, subject, hsp);
+    if (standard_) {
+        bound += sized_bounds(StandardFields(), run, query, subject, hsp);
+    } else {
+        for (Field field : sized_fields_) bound += field_bound(field, run, query, subject, hsp);
+    }
     ++query_hits_;
     char* room = comments_ ? nullptr : output_.room(bound);
     if (room != nullptr) {
@@ -284,25 +322,6 @@ void FieldWriter::row(const Run& run, const Query& query, const Subject& subject
         query_rows_ += row_;
     } else {
         output_.write(row_);
-    }
-}
-
-std::size_t FieldWriter::field_bound(Field field, const Run& run, const Query& query, const Subject& subject,
-                                     const Hsp& hsp) {
-    switch (field) {
-        case Field::qseqid: return query.id.size();
-        case Field::sseqid: return subject.id.size();
-        case Field::stitle: return run.subjects_given ? 3 : subject.title.size();
-        case Field::pident:
-        case Field::ppos: return percentage_bound;
-        case Field::frames: return 2 * number_bound;
-        case Field::evalue: return hsp.evalue.size();
-        case Field::bitscore: return hsp.bit_score.size();
-        case Field::score: return hsp.raw_score.size();
-        case Field::btop: return 2 * std::min(hsp.query_sequence.size(), hsp.subject_sequence.size());
-        case Field::qseq: return hsp.query_sequence.size();
-        case Field::sseq: return hsp.subject_sequence.size();
-        default: return number_bound;
     }
 }
 

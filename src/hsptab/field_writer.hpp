@@ -80,9 +80,7 @@ public:
     void row(const Run& run, const Query& query, const Subject& subject, const Hsp& hsp);
 
 private:
-    // The longest `field` can be in this row, and the row itself, written at `out`.
-    static std::size_t field_bound(Field field, const Run& run, const Query& query, const Subject& subject,
-                                   const Hsp& hsp);
+    // The row itself, written at `out`.
     char* put_row(char* out, const Run& run, const Query& query, const Subject& subject, const Hsp& hsp) const;
 
     std::vector<Field> fields_;
