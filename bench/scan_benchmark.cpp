@@ -1,7 +1,8 @@
 // In-memory throughput of the parts of a conversion, on a generated report
 // (bench/generate_report): the line search alone with each kernel that runs
-// here, and the whole conversion with rows written to /dev/null; counting
-// line ends with memchr is the yardstick.
+// here, the whole conversion with rows written to /dev/null, hittab's scanner
+// and hsptab's layout reader alone; counting line ends with memchr is the
+// yardstick.
 // usage: scan_benchmark REPORT [benchmark flags]
 #include <benchmark/benchmark.h>
 #include <sys/mman.h>

@@ -332,6 +332,28 @@ TEST(BlastPlusLayout, SubjectTitlesAndLengthsWhereverTheyCome) {
     }
 }
 
+// A subject's ID is its title's first word, whose end is searched eight
+// bytes at a time: words of every length around those steps, ending at each
+// whitespace byte, and holding bytes below the space that are none.
+TEST(BlastPlusLayout, SubjectIdsEndAtTheFirstWhitespace) {
+    const std::string alignment =
+        " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 4/4 (100%), Gaps = 0/4 (0%)\n"
+        " Strand=Plus/Plus\n\nQuery  1  ACGT  4\n           ||||\nSbjct  5  ACGT  8\n\n";
+    for (std::size_t size = 1; size <= 26; ++size) {
+        std::string word;
+        for (std::size_t i = 0; i < size; ++i) word += static_cast<char>('a' + i);
+        if (size > 3) word[size / 2] = '\x01';  // no whitespace
+        if (size > 5) word[size - 2] = '\xe9';
+        for (char after : {' ', '\t', '\v', '\f'}) {
+            std::string report = "BLASTN 2.12.0+\n\nQuery= q\n\nLength=100\n\n>" + word + after +
+                                 "rest of title\nLength=10\n\n" + alignment;
+            HspOutcome outcome = convert_hsps(report, "sseqid", false, 64);
+            EXPECT_FALSE(outcome.failed) << outcome.message;
+            EXPECT_EQ(outcome.table, word + "\n") << size << " " << static_cast<int>(after);
+        }
+    }
+}
+
 // BLAST+'s Score line is read with a few comparisons of eight bytes, any
 // other shape in full: scores of up to nine characters, raw scores of up to
 // nine digits, spaces where BLAST+ writes none, values cut short, values far
