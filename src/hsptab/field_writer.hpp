@@ -88,9 +88,9 @@ private:
     bool comments_;
     bool standard_;  // the fields are the standard twelve, in their order
     bool needs_sequences_ = false;
-    // A row's bound: the fixed part of every field, separators and line end
-    // included, and the fields whose bound depends on the row.
-    // The line end, and the 7 bytes a short text may write past its end.
+    // A row's bound: the fixed part of every field, separators, the line
+    // end and the 7 bytes a short text may write past its end included; and
+    // the fields whose bound depends on the row.
     std::size_t fixed_bound_ = 1 + 7;
     std::vector<Field> sized_fields_;
     std::string row_;         // the row being built

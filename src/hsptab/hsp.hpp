@@ -62,7 +62,6 @@ public:
     void clear() { size_ = 0; }
     bool empty() const { return size_ == 0; }
     std::size_t size() const { return size_; }
-    std::string_view view() const { return size_ <= room ? std::string_view(bytes_, size_) : std::string_view(long_); }
 
     // `text` lies in padded report text, whose bytes can be read up to 7
     // past its end.

@@ -661,6 +661,7 @@ bool read_usual_score(std::string_view line, Hsp& hsp) {
     if (!take_literal(p, end, "),  Expect = ") || p == end || *p == ' ') return false;
     const char* value = p;
     while (p != end && *p != ' ' && *p != ',' && *p != ';') ++p;
+    if (p == value) return false;  // no value: start_hsp says so
     hsp.bit_score.assign(std::string_view(bits, bits_size));
     hsp.raw_score.assign(std::string_view(raw, raw_size));
     set_evalue(hsp, std::string_view(value, static_cast<std::size_t>(p - value)));

@@ -75,6 +75,8 @@ private:
         in_hsp,            // after a Score line
     };
 
+    // Every line these are given lies in the padded text of a run: the
+    // bytes past its end may be read.
     void read_line(std::string_view line, std::uint64_t line_number);
     void start_program(std::string_view program_line, std::string_view name, std::uint64_t line_number);
     void start_query(std::string_view definition, std::uint64_t line_number);

@@ -387,6 +387,8 @@ TEST(BlastPlusLayout, ScoreLinesOfEveryShape) {
         {" Score = 50.1  bits  (118),  Expect = 2", "50.1\t118\t2\n", ""},
         {" Score = 50.1 bits (118),  Expect = ", "", "a Score line without an Expect value"},
         {" Score = 50.1 bits (118),  Expect =", "", "a Score line without an Expect value"},
+        {" Score = 50.1 bits (118),  Expect = ,", "", "a Score line without an Expect value"},
+        {" Score = 50.1 bits (118),  Expect = ;", "", "a Score line without an Expect value"},
         {" Score = 50.1 bits (118)", "", "a Score line without an Expect value"},
         {" Score = 50.1 bits ()", "", "a Score line without a raw score"},
         {" Score = 50.1 bits (1x8),  Expect = 2", "", "a Score line without a raw score"},
