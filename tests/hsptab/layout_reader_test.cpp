@@ -334,7 +334,7 @@ TEST(BlastPlusLayout, SubjectTitlesAndLengthsWhereverTheyCome) {
 
 // A subject's ID is its title's first word, whose end is searched eight
 // bytes at a time: words of every length around those steps, ending at each
-// whitespace byte, and holding bytes below the space that are none.
+// whitespace byte, and holding bytes below the space that are not whitespace.
 TEST(BlastPlusLayout, SubjectIdsEndAtTheFirstWhitespace) {
     const std::string alignment =
         " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 4/4 (100%), Gaps = 0/4 (0%)\n"
