@@ -81,23 +81,32 @@ void convert_whole_report(benchmark::State& state) {
     close(in_memory);
 }
 
+// The report in memory in runs of whole lines of at most a block, as the
+// block reader hands them out, each given to `read`.
+template <typename Read>
+void for_each_block(Read&& read) {
+    const std::size_t block = hittab::default_block_size;
+    std::size_t from = 0;
+    while (from < report->capacity()) {
+        std::string_view rest(report->data() + from, std::min(block, report->capacity() - from));
+        std::size_t whole = rest.rfind('\n');
+        std::size_t size = whole == std::string_view::npos ? rest.size() : whole + 1;
+        read(report->view(from, size));
+        from += size;
+    }
+}
+
 // The scanner alone over the report in memory, block by block as the reader
 // hands it out, with no reading at all: the converting thread's own share.
 void scan_in_memory(benchmark::State& state) {
-    const std::size_t block = hittab::default_block_size;
     const hittab::Kernel& kernel = hittab::best_kernel();
     for (auto _ : state) {
         hittab::TableWriter table = null_table();
         hittab::HitRecord record;
         std::uint64_t line_number = 1;
-        std::size_t from = 0;
-        while (from < report->capacity()) {
-            std::string_view rest(report->data() + from, std::min(block, report->capacity() - from));
-            std::size_t whole = rest.rfind('\n');
-            std::size_t size = whole == std::string_view::npos ? rest.size() : whole + 1;
-            line_number = hittab::scan_lines(report->view(from, size), line_number, record, table, kernel);
-            from += size;
-        }
+        for_each_block([&](hittab::PaddedView lines) {
+            line_number = hittab::scan_lines(lines, line_number, record, table, kernel);
+        });
         hittab::close_table(table);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
@@ -107,20 +116,12 @@ void scan_in_memory(benchmark::State& state) {
 // hsptab's layout reader alone over the report in memory, in runs of a
 // block as its reader hands them out, standard fields to /dev/null.
 void read_hsps_in_memory(benchmark::State& state) {
-    const std::size_t block = hittab::default_block_size;
     for (auto _ : state) {
         hittab::RowOutput output(hittab::FileHandle(std::fopen("/dev/null", "w")), "/dev/null");
         hittab::hsptab::FieldWriter writer(hittab::hsptab::parse_fields("std"), output, false, false);
         hittab::hsptab::LayoutReader layout("report", writer, hittab::best_kernel());
         std::uint64_t line_number = 0;
-        std::size_t from = 0;
-        while (from < report->capacity()) {
-            std::string_view rest(report->data() + from, std::min(block, report->capacity() - from));
-            std::size_t whole = rest.rfind('\n');
-            std::size_t size = whole == std::string_view::npos ? rest.size() : whole + 1;
-            layout.read_lines(report->view(from, size), line_number);
-            from += size;
-        }
+        for_each_block([&](hittab::PaddedView lines) { layout.read_lines(lines, line_number); });
         layout.finish(line_number);
         output.flush();
     }
