@@ -41,12 +41,10 @@ StretchReader::StretchReader(int descriptor, std::string path, std::size_t stret
       stretch_size_(std::max<std::size_t>(stretch_size, 1)),
       buffer_(stretch_size_ + 1 + first_extension) {}
 
-bool StretchReader::load(std::uint64_t position) {
+bool StretchReader::load(std::uint64_t position, std::size_t at_least) {
     while (first_ + loaded_ <= position) {
         if (at_end_ || failure_) return false;
-        auto wanted = static_cast<std::size_t>(position + 1 - (first_ + loaded_));
-        wanted = std::max(wanted, extension_);
-        extension_ = std::min(extension_ * 2, largest_read);
+        auto wanted = std::max(static_cast<std::size_t>(position + 1 - (first_ + loaded_)), at_least);
         if (loaded_ + wanted > buffer_.capacity()) buffer_.grow(std::max(buffer_.capacity() * 2, loaded_ + wanted));
         char* into = buffer_.data() + loaded_;
         ssize_t got = pread(descriptor_, into, std::min(wanted, largest_read), static_cast<off_t>(first_ + loaded_));
@@ -63,17 +61,24 @@ bool StretchReader::load(std::uint64_t position) {
     return true;
 }
 
+bool StretchReader::load_past_stretch(std::uint64_t position) {
+    if (first_ + loaded_ > position) return true;
+    bool loaded = load(position, extension_);
+    extension_ = std::min(extension_ * 2, largest_read);
+    return loaded;
+}
+
 std::uint64_t StretchReader::line_start_from(std::uint64_t position, std::uint64_t limit) {
     if (position == 0) return 0;
     auto byte_at = [&](std::uint64_t at) { return buffer_.data()[at - first_]; };
-    if (!load(position - 1)) return first_ + loaded_;
+    if (!load_past_stretch(position - 1)) return first_ + loaded_;
     char before = byte_at(position - 1);
     if (before == '\n') return position;
     // Inside a CR LF, the line starts after the LF.
-    if (before == '\r') return load(position) && byte_at(position) == '\n' ? position + 1 : position;
+    if (before == '\r') return load_past_stretch(position) && byte_at(position) == '\n' ? position + 1 : position;
     for (std::uint64_t from = position;; from = first_ + loaded_) {
         if (from >= limit) return limit;
-        if (!load(from)) return first_ + loaded_;  // the last line ends with the file
+        if (!load_past_stretch(from)) return first_ + loaded_;  // the last line ends with the file
         const char* data = buffer_.data();
         const char* begin = data + (from - first_);
         const char* end = data + std::min<std::uint64_t>(loaded_, limit - first_);
@@ -93,7 +98,7 @@ Stretch StretchReader::read_lines_starting_in(std::uint64_t begin, std::uint64_t
     has_carriage_return_ = false;
     failure_ = nullptr;
     extension_ = first_extension;
-    load(end - 1);
+    load(end - 1, 0);
 
     // A line that starts before the stretch and runs past it is not read here.
     std::uint64_t start = line_start_from(begin, end);
@@ -114,6 +119,7 @@ Stretch StretchReader::read_lines_starting_in(std::uint64_t begin, std::uint64_t
         stretch.failure = failure_;
     }
     stretch.last = failure_ || (at_end_ && first_ + loaded_ <= end);
+    stretch.next_line = stop;
     if (stop <= start) return stretch;
 
     char* text = buffer_.data() + (start - first_);

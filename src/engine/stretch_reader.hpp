@@ -16,9 +16,10 @@
 namespace hittab {
 
 struct Stretch {
-    PaddedView lines;            // whole lines, each ending in LF but perhaps the report's last
-    bool last = false;           // the report ends in this stretch
-    std::exception_ptr failure;  // reading failed after `lines`: the report is over
+    PaddedView lines;             // whole lines, each ending in LF but perhaps the report's last
+    bool last = false;            // the report ends in this stretch
+    std::uint64_t next_line = 0;  // the file offset of the first line after `lines`, if the report goes on
+    std::exception_ptr failure;   // reading failed after `lines`: the report is over
 };
 
 // Whether the report open as `descriptor` is read in stretches: a regular
@@ -44,8 +45,12 @@ public:
 
 private:
     // Makes byte `position` of the file (counted from `first_`) be in the
-    // buffer; false when the file ends before it.
-    bool load(std::uint64_t position);
+    // buffer, each read asking for at least `at_least` bytes; false when the
+    // file ends before it.
+    bool load(std::uint64_t position, std::size_t at_least);
+    // The same past the stretch, where lines are usually short: the first
+    // read is small, and each read after it doubles, for a long line.
+    bool load_past_stretch(std::uint64_t position);
     // The first line start at or after byte `position`, or `limit` when
     // none comes before it (the search reads no further), or the file's end.
     std::uint64_t line_start_from(std::uint64_t position, std::uint64_t limit);
@@ -58,7 +63,7 @@ private:
     std::size_t loaded_ = 0;            // bytes of the file in the buffer
     bool at_end_ = false;               // the file ends after the bytes loaded
     bool has_carriage_return_ = false;  // a CR is among the bytes loaded
-    std::size_t extension_ = 0;         // the fewest bytes the next read asks for
+    std::size_t extension_ = 0;         // the fewest bytes the next read past the stretch asks for
     std::exception_ptr failure_;        // reading failed after the bytes loaded
 };
 

@@ -70,6 +70,34 @@ TEST(StretchReader, AStretchHoldsTheLinesThatStartInIt) {
     EXPECT_EQ(read_backwards("a\nbbbbbbbbbbbbbb\nc", 4), "a\nbbbbbbbbbbbbbb\n||||c|");
 }
 
+// The lines read part after part, each part starting where the lines of
+// the one before end, with a '|' after each part.
+std::string read_onwards(const std::string& text, std::size_t part_size) {
+    TextFile file(text);
+    StretchReader reader(file.descriptor(), "report", part_size);
+    std::string seen;
+    for (std::uint64_t begin = 0;;) {
+        Stretch part = reader.read_lines_starting_in(begin, begin + part_size);
+        EXPECT_FALSE(part.failure);
+        seen += std::string(part.lines.text()) + "|";
+        if (part.last) break;
+        EXPECT_GE(part.next_line, begin + part_size);
+        begin = part.next_line;
+    }
+    return seen;
+}
+
+TEST(StretchReader, PartsThatStartWhereTheLastOneEndedHoldEveryLineOnce) {
+    EXPECT_EQ(read_onwards("one\ntwo\nthree\r\nfour", 5), "one\ntwo\n|three\n|four|");
+    EXPECT_EQ(read_onwards("a\nbbbbbbbbbbbbbb\nc\n", 4), "a\nbbbbbbbbbbbbbb\n|c\n|");
+    for (const LineEndCase& c : line_end_cases()) {
+        for (std::size_t part_size : {1, 2, 3, 5, 1024}) {
+            EXPECT_EQ(without_marks(read_onwards(c.report, part_size)), c.expected)
+                << "report " << ::testing::PrintToString(c.report) << ", part size " << part_size;
+        }
+    }
+}
+
 TEST(StretchReader, LineLongerThanManyStretchesComesWholeWithTheStretchItStartsIn) {
     std::string long_line(300000, 'x');
     std::string text = "a\n" + long_line + "\r\nb\n";
