@@ -1,5 +1,6 @@
 #include "stretch_conversion.hpp"
 
+#include <algorithm>
 #include <deque>
 #include <exception>
 #include <iterator>
@@ -23,6 +24,8 @@ namespace {
 constexpr std::size_t most_line_values = 16 * 1024;
 // Likewise for rows written ahead of a thread's turn.
 constexpr std::size_t most_row_bytes = 1024 * 1024;
+// A stretch is read and scanned in parts of this size.
+constexpr std::size_t part_size = 128 * 1024;
 // What one line of a stretch says, to be applied in report order.
 struct LineValues {
     LineKind kind;
@@ -62,6 +65,82 @@ LineValues said(LineKind kind, std::uint64_t line_number, const HitRecord& value
     return line;
 }
 
+// Rows a thread writes ahead of its turn, with the table writer's own code,
+// gathered in memory until the turn hands them to the table.
+struct RowsAhead {
+    explicit RowsAhead(const std::string& table_path) : table(TableWriter{gathering_rows(sink, table_path), true}) {}
+    // Ends the table writer: `sink.bytes` then holds every row.
+    std::string_view close() {
+        close_table(table);
+        return sink.bytes;
+    }
+    RowSink sink;
+    TableWriter table;
+};
+
+constexpr unsigned all_fields = (1u << 9) - 1;
+
+unsigned fields_of(LineKind kind) {
+    switch (kind) {
+        case LineKind::title: return 0b000000111;
+        case LineKind::score: return 0b000111000;
+        case LineKind::identities: return 0b011000000;
+        case LineKind::strand: return 0b100000000;
+        case LineKind::other: break;
+    }
+    return 0;
+}
+
+// What one stretch gave, read ahead of its turn and handed on in it. Its
+// rows ahead write into it: it stays where it was made.
+struct StretchResult {
+    std::uint64_t index = 0;
+    std::vector<LineValues> lines;         // what the lines say, until rows are written ahead
+    std::size_t owned_lines = 0;           // the first lines, whose values no longer view the text
+    std::deque<std::string> built_values;  // values that outlive the text they were read from
+    HitRecord values;                      // every value the stretch has given so far
+    unsigned known = 0;                    // the fields `values` holds from this stretch
+    std::optional<RowsAhead> rows;         // once every field is known, rows are written ahead
+    std::exception_ptr line_failure;       // a line that cannot be read ends the report there
+    bool failing_line_writes_hit = false;
+    std::exception_ptr cut_short;     // memory ran out: the lines read before it still count
+    std::exception_ptr read_failure;  // reading failed after the lines read
+    bool last = false;                // the report ends in this stretch
+    std::uint64_t line_count = 0;
+    bool holding_turn = false;  // its turn came while it was read
+    bool handed_on = false;
+
+    // Ready for the next stretch; `lines` keeps its room.
+    void start(std::uint64_t stretch_index) {
+        index = stretch_index;
+        lines.clear();
+        owned_lines = 0;
+        built_values.clear();
+        values = HitRecord();
+        known = 0;
+        rows.reset();
+        line_failure = nullptr;
+        failing_line_writes_hit = false;
+        cut_short = nullptr;
+        read_failure = nullptr;
+        last = false;
+        line_count = 0;
+        holding_turn = false;
+        handed_on = false;
+    }
+
+    // Makes every value read so far its own, so that the text it was read
+    // from can be replaced.
+    void own_values() {
+        keep_values(values);
+        for (; owned_lines < lines.size(); ++owned_lines) {
+            for (std::string_view& value : lines[owned_lines].values) {
+                if (!value.empty()) value = built_values.emplace_back(value);
+            }
+        }
+    }
+};
+
 class Conversion {
 public:
     Conversion(int descriptor, const std::string& path, TableWriter& table, std::size_t stretch_size,
@@ -80,8 +159,18 @@ public:
     }
 
 private:
-    // `lines` is the caller's, kept from stretch to stretch.
-    void convert_stretch(std::uint64_t index, StretchReader& reader, std::vector<LineValues>& lines);
+    // Reads stretch `index` into `result`. A stretch whose lines say too
+    // much to be held at once takes its turn early, after `parked` (this
+    // thread's stretch read before, if any) is handed on. False once the
+    // work is over.
+    bool convert_stretch(std::uint64_t index, StretchReader& reader, StretchResult& result, StretchResult*& parked);
+    void read_lines(PaddedView lines, StretchResult& result, StretchResult*& parked, bool& over);
+    // Takes the turn of `result` for the rest of its reading; false once the work is over.
+    bool take_turn_early(StretchResult& result, StretchResult*& parked);
+    // Waits for the turn of `result` and hands it on; false once the work is over.
+    bool hand_on_in_turn(StretchResult& result);
+    // Applies what `result` gave to the record and the table; its turn has come.
+    void hand_on(StretchResult& result);
     void apply(const std::vector<LineValues>& lines);
 
     const int descriptor_;
@@ -124,133 +213,164 @@ void Conversion::apply(const std::vector<LineValues>& lines) {
 
 void Conversion::operator()() noexcept {
     try {
-        StretchReader reader(descriptor_, path_, stretch_size_);
-        std::vector<LineValues> lines;
-        while (!turns_.over()) convert_stretch(turns_.take_next(), reader, lines);
+        StretchReader reader(descriptor_, path_, std::min(stretch_size_, part_size));
+        // A stretch read before its turn has come is parked, and the thread
+        // reads the next one meanwhile rather than wait: stretches take
+        // unequal times to read. Each thread parks at most one.
+        StretchResult results[2];
+        StretchResult* parked = nullptr;
+        while (!turns_.over()) {
+            StretchResult& result = parked == &results[0] ? results[1] : results[0];
+            if (!convert_stretch(turns_.take_next(), reader, result, parked)) return;
+            if (result.handed_on) continue;
+            if (parked != nullptr) {
+                if (!hand_on_in_turn(*parked)) return;
+                parked = nullptr;
+            }
+            if (turns_.is_turn_of(result.index)) {
+                hand_on(result);
+            } else {
+                result.own_values();  // the reader's next stretch takes the place of its text
+                parked = &result;
+            }
+        }
     } catch (...) {
         turns_.end(std::current_exception());
     }
 }
 
-// Rows a thread writes ahead of its turn, with the table writer's own code,
-// gathered in memory until the turn hands them to the table.
-struct RowsAhead {
-    explicit RowsAhead(const std::string& table_path) : table(TableWriter{gathering_rows(sink, table_path), true}) {}
-    // Ends the table writer: `sink.bytes` then holds every row.
-    std::string_view close() {
-        close_table(table);
-        return sink.bytes;
-    }
-    RowSink sink;
-    TableWriter table;
-};
-
-constexpr unsigned all_fields = (1u << 9) - 1;
-
-unsigned fields_of(LineKind kind) {
-    switch (kind) {
-        case LineKind::title: return 0b000000111;
-        case LineKind::score: return 0b000111000;
-        case LineKind::identities: return 0b011000000;
-        case LineKind::strand: return 0b100000000;
-        case LineKind::other: break;
-    }
-    return 0;
+bool Conversion::hand_on_in_turn(StretchResult& result) {
+    if (!turns_.wait_for(result.index)) return false;
+    hand_on(result);
+    return true;
 }
 
-void Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, std::vector<LineValues>& lines) {
-    lines.clear();
-    std::deque<std::string> built_values;  // title values built apart from the text
-    HitRecord values;                      // every value the stretch has given so far
-    unsigned known = 0;                    // the fields `values` holds from this stretch
-    std::optional<RowsAhead> rows;         // once every field is known, rows are written ahead
-    std::exception_ptr line_failure;       // a line that cannot be read ends the report there
-    bool failing_line_writes_hit = false;
-    std::exception_ptr cut_short;  // memory ran out: the lines read before it still count
-    bool holding_turn = false;
-    std::uint64_t line_number = 0;
+bool Conversion::take_turn_early(StretchResult& result, StretchResult*& parked) {
+    if (result.holding_turn) return true;
+    // From here on a failure is in report order. The parked stretch comes
+    // first, and only this thread can hand it on.
+    result.holding_turn = true;
+    if (parked != nullptr) {
+        StretchResult& earlier = *parked;
+        parked = nullptr;
+        if (!hand_on_in_turn(earlier)) return false;
+    }
+    return turns_.wait_for(result.index);
+}
+
+void Conversion::read_lines(PaddedView text, StretchResult& result, StretchResult*& parked, bool& over) {
     CandidateLine found[64];
-    Stretch stretch;
-    try {
-        stretch = reader.read(index);
-        PaddedView rest = stretch.lines;
-        while (!rest.empty() && !line_failure) {
-            std::size_t count = kernel_.find_candidate_lines(rest, line_number, found, std::size(found));
-            std::size_t i = 0;
-            for (; i < count && !rows; ++i) {
-                LineKind kind;
-                try {
-                    kind = read_line(found[i].text, found[i].line_number, values, kernel_);
-                } catch (const Failure&) {
-                    line_failure = std::current_exception();
-                    // A title that cannot be read still has the hit before it written.
-                    failing_line_writes_hit = found[i].text.starts_with(">");
-                    break;
-                }
-                if (kind == LineKind::other) continue;
-                lines.push_back(said(kind, found[i].line_number, values, built_values));
-                known |= fields_of(kind);
-                if (known == all_fields) rows.emplace(table_.output_fp.path());
+    while (!text.empty() && !result.line_failure) {
+        std::size_t count = kernel_.find_candidate_lines(text, result.line_count, found, std::size(found));
+        std::size_t i = 0;
+        for (; i < count && !result.rows; ++i) {
+            LineKind kind;
+            try {
+                kind = read_line(found[i].text, found[i].line_number, result.values, kernel_);
+            } catch (const Failure&) {
+                result.line_failure = std::current_exception();
+                // A title that cannot be read still has the hit before it written.
+                result.failing_line_writes_hit = found[i].text.starts_with(">");
+                return;
             }
-            for (; i < count && rows && !line_failure; ++i) {
-                try {
-                    scan_line(found[i].text, found[i].line_number, values, rows->table, kernel_);
-                } catch (const Failure& failure) {
-                    // Rows that could not be gathered (memory ran out) are no fault of the line.
-                    if (failure.kind == FailureKind::io) throw;
-                    line_failure = std::current_exception();
-                    break;
-                }
-                if (rows->sink.bytes.size() >= most_row_bytes) {
-                    // Rows far longer than their lines (a long value carried
-                    // from hit to hit): written out in parts, in turn.
-                    if (!holding_turn && !turns_.wait_for(index)) return;
-                    holding_turn = true;
-                    apply(lines);
-                    lines.clear();
-                    table_.output_fp.write(rows->sink.bytes);
-                    rows->sink.bytes.clear();
-                }
+            if (kind == LineKind::other) continue;
+            result.lines.push_back(said(kind, found[i].line_number, result.values, result.built_values));
+            result.known |= fields_of(kind);
+            if (result.known == all_fields) result.rows.emplace(table_.output_fp.path());
+        }
+        for (; i < count && result.rows; ++i) {
+            try {
+                scan_line(found[i].text, found[i].line_number, result.values, result.rows->table, kernel_);
+            } catch (const Failure& failure) {
+                // Rows that could not be gathered (memory ran out) are no fault of the line.
+                if (failure.kind == FailureKind::io) throw;
+                result.line_failure = std::current_exception();
+                return;
             }
-            if (lines.size() >= most_line_values && !rest.empty() && !line_failure && !rows) {
-                if (!holding_turn && !turns_.wait_for(index)) return;
-                holding_turn = true;
-                apply(lines);
-                keep_values(record_);
-                lines.clear();
-                built_values.clear();
+            if (result.rows->sink.bytes.size() >= most_row_bytes) {
+                // Rows far longer than their lines (a long value carried
+                // from hit to hit): written out in parts, in turn.
+                if (!take_turn_early(result, parked)) {
+                    over = true;
+                    return;
+                }
+                apply(result.lines);
+                result.lines.clear();
+                result.owned_lines = 0;
+                table_.output_fp.write(result.rows->sink.bytes);
+                result.rows->sink.bytes.clear();
             }
         }
-    } catch (...) {
-        if (holding_turn) throw;  // in report order already
-        cut_short = std::current_exception();
+        if (result.lines.size() >= most_line_values && !text.empty() && !result.rows) {
+            if (!take_turn_early(result, parked)) {
+                over = true;
+                return;
+            }
+            apply(result.lines);
+            keep_values(record_);
+            result.lines.clear();
+            result.owned_lines = 0;
+            result.built_values.clear();
+        }
     }
+}
 
-    if (!holding_turn && !turns_.wait_for(index)) return;
-    apply(lines);
-    if (rows) {
-        table_.output_fp.write(rows->close());
-        record_ = values;
+bool Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, StretchResult& result,
+                                 StretchResult*& parked) {
+    result.start(index);
+    bool over = false;
+    try {
+        // The stretch is read and scanned a part at a time, so that each
+        // part's bytes are still in cache when they are searched. A part
+        // ends with the line that runs past its end; the next part begins
+        // after that line.
+        const std::uint64_t stretch_end = (index + 1) * stretch_size_;
+        for (std::uint64_t part_begin = index * stretch_size_;;) {
+            std::uint64_t part_end = std::min(part_begin + part_size, stretch_end);
+            Stretch part = reader.read_lines_starting_in(part_begin, part_end);
+            read_lines(part.lines, result, parked, over);
+            if (over) return false;
+            result.read_failure = part.failure;
+            result.last = part.last;
+            if (result.line_failure || part.failure || part.last || part.next_line >= stretch_end) break;
+            // The next part's text takes the place of this one's.
+            result.own_values();
+            part_begin = part.next_line;
+        }
+    } catch (...) {
+        if (result.holding_turn) throw;  // in report order already
+        result.cut_short = std::current_exception();
     }
-    // The record must not view this stretch's text, which the next read replaces.
+    if (result.holding_turn) hand_on(result);
+    return true;
+}
+
+void Conversion::hand_on(StretchResult& result) {
+    result.handed_on = true;
+    apply(result.lines);
+    if (result.rows) {
+        table_.output_fp.write(result.rows->close());
+        record_ = result.values;
+    }
+    // The record must not view the stretch's text, which the next read replaces.
     keep_values(record_);
-    if (line_failure) {
-        if (failing_line_writes_hit) dump(record_, table_);
+    if (result.line_failure) {
+        if (result.failing_line_writes_hit) dump(record_, table_);
         try {
-            std::rethrow_exception(line_failure);
+            std::rethrow_exception(result.line_failure);
         } catch (Failure& failure) {
             failure.line_number += first_line_number_;
             throw;
         }
     }
-    if (cut_short) std::rethrow_exception(cut_short);
-    if (stretch.failure) std::rethrow_exception(stretch.failure);
-    first_line_number_ += line_number;
-    if (stretch.last) {
+    if (result.cut_short) std::rethrow_exception(result.cut_short);
+    if (result.read_failure) std::rethrow_exception(result.read_failure);
+    first_line_number_ += result.line_count;
+    if (result.last) {
         turns_.end();
         return;
     }
-    turns_.pass(index + 1);
+    turns_.pass(result.index + 1);
 }
 
 }  // namespace
