@@ -57,5 +57,31 @@ TEST(StretchConversion, RowsWrittenAheadComeInReportOrder) {
     }
 }
 
+// A thread parks a stretch read before its turn and reads the next one;
+// when that one says too much to be held, the parked one is handed on
+// first. Here stretches that say too much (rows much longer than their
+// lines, or lines that never complete a row) follow ordinary ones. Run a
+// few times, since which stretches get parked depends on timing.
+TEST(StretchConversion, StretchesThatSayTooMuchAfterAParkedOneConvertTheSame) {
+    const std::string long_strand(10000, 'P');
+    std::string long_rows_between_short_ones;
+    std::string many_lines_between_rows;
+    for (int i = 0; i < 10; ++i) {
+        long_rows_between_short_ones += full_hits(300, "x") + full_hits(200, long_strand);
+        many_lines_between_rows += full_hits(10000, "x") + many_hits(60000);
+    }
+    const std::pair<std::string, std::size_t> reports[] = {
+        {long_rows_between_short_ones, 32 * 1024},
+        {long_rows_between_short_ones + ">only two\n" + full_hits(3, "x"), 32 * 1024},
+        {many_lines_between_rows, std::size_t{1} << 20},
+    };
+    for (const auto& [report, stretch_size] : reports) {
+        Outcome expected = convert_as_given(report);
+        for (int run = 0; run < 3; ++run) {
+            EXPECT_EQ(convert_in_stretches(report, stretch_size), expected) << "stretch size " << stretch_size;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace hittab::tests
