@@ -1,8 +1,9 @@
 // Conversion of a plain report in a regular file on two threads: each takes
 // the next stretch of the file, reads it and finds and reads its lines; the two
 // take turns, in report order, to apply what their stretches say to the one
-// hit record and write the rows. The table, failures and line numbers are
-// those of `convert`.
+// hit record and write the rows. A thread whose stretch is read before its
+// turn parks it and reads its next meanwhile. The table, failures and line
+// numbers are those of `convert`.
 #pragma once
 
 #include <string>
