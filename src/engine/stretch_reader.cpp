@@ -20,8 +20,9 @@ namespace {
 // bytes, and doubles for a long line.
 constexpr std::size_t first_extension = 4 * 1024;
 // The most one read asks for: the bytes are still in cache when they are
-// searched for CR right after.
-constexpr std::size_t largest_read = 128 * 1024;
+// searched for CR right after. A range of 128 KiB, the byte before it and
+// the first bytes past it fit in one read.
+constexpr std::size_t largest_read = 128 * 1024 + 2 * first_extension;
 constexpr std::uint64_t no_limit = ~std::uint64_t{0};
 
 }  // namespace
@@ -92,13 +93,24 @@ std::uint64_t StretchReader::line_start_from(std::uint64_t position, std::uint64
 
 Stretch StretchReader::read_lines_starting_in(std::uint64_t begin, std::uint64_t end) {
     // The byte before the stretch tells whether its first byte starts a line.
-    first_ = begin == 0 ? 0 : begin - 1;
-    loaded_ = 0;
-    at_end_ = false;
-    has_carriage_return_ = false;
+    std::uint64_t first = begin == 0 ? 0 : begin - 1;
+    // Ranges read one after another usually meet: the bytes read past the
+    // last one's end are kept, not read again. Line ends made LF have
+    // changed the bytes of a stretch, which are then read again.
+    std::size_t kept = 0;
+    if (!failure_ && !has_carriage_return_ && first >= first_ && first < first_ + loaded_) {
+        kept = static_cast<std::size_t>(first_ + loaded_ - first);
+        std::memmove(buffer_.data(), buffer_.data() + (first - first_), kept);
+    } else {
+        at_end_ = false;
+        has_carriage_return_ = false;
+    }
+    first_ = first;
+    loaded_ = kept;
     failure_ = nullptr;
     extension_ = first_extension;
-    load(end - 1, 0);
+    // The stretch's last line usually ends within a few bytes of its end.
+    load(end - 1 + first_extension, 0);
 
     // A line that starts before the stretch and runs past it is not read here.
     std::uint64_t start = line_start_from(begin, end);
@@ -129,7 +141,8 @@ Stretch StretchReader::read_lines_starting_in(std::uint64_t begin, std::uint64_t
         size = normalise_line_ends(text, size, previous_was_cr);
     }
     // Bytes past the text are padding to the kernels: keep them defined.
-    std::memset(text + size, 0, text_padding);
+    // Those read from the file already are, and the next range may keep them.
+    std::memset(buffer_.data() + loaded_, 0, text_padding);
     stretch.lines = buffer_.view(static_cast<std::size_t>(start - first_), size);
     return stretch;
 }
