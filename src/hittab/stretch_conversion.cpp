@@ -4,6 +4,7 @@
 #include <deque>
 #include <exception>
 #include <iterator>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -229,10 +230,18 @@ void Conversion::operator()() noexcept {
             }
             if (turns_.is_turn_of(result.index)) {
                 hand_on(result);
-            } else {
-                result.own_values();  // the reader's next stretch takes the place of its text
-                parked = &result;
+                continue;
             }
+            // The reader's next stretch takes the place of the text, so a
+            // parked stretch holds copies of its values. Where memory for
+            // them runs out, the stretch waits for its turn instead.
+            try {
+                result.own_values();
+            } catch (const std::bad_alloc&) {
+                if (!hand_on_in_turn(result)) return;
+                continue;
+            }
+            parked = &result;
         }
     } catch (...) {
         turns_.end(std::current_exception());
