@@ -1,11 +1,18 @@
 #include "read_ahead.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "small_thread.hpp"
 
 namespace hittab {
+
+namespace {
+
+constexpr std::size_t piece_size = 128 * 1024;
+
+}  // namespace
 
 std::size_t normalise_line_ends(char* text, std::size_t size, bool& previous_was_cr) {
     const char* read = text;
@@ -74,7 +81,9 @@ void ReadAhead::fill(Block& block) {
     block.failure = nullptr;
     try {
         while (block.size < block_size_) {
-            std::size_t got = source_.read(block.data + block.size, block_size_ - block.size);
+            // In pieces, each searched for CR while it is still in cache.
+            std::size_t piece = std::min(block_size_ - block.size, piece_size);
+            std::size_t got = source_.read(block.data + block.size, piece);
             if (got == 0) {
                 block.last = true;
                 break;
@@ -105,11 +114,13 @@ void ReadAhead::fill_blocks() noexcept {
         }
         Block& block = blocks_[index % blocks_.size()];
         fill(block);
+        bool wake;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             read_count_ = index + 1;
+            wake = taker_asleep_ && (read_count_ >= read_that_wakes_ || block.last || block.failure);
         }
-        block_read_.notify_one();
+        if (wake) block_read_.notify_one();
         if (block.last || block.failure) return;
     }
 }
@@ -120,7 +131,16 @@ Block ReadAhead::take() {
         fill(blocks_[read_count_++ % blocks_.size()]);
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    block_read_.wait(lock, [&] { return taken_count_ < read_count_; });
+    if (taken_count_ == read_count_) {
+        // Woken once half the ring is read, or the reading has ended, rather
+        // than for each block: waking this thread costs the reading thread,
+        // which decompression keeps the busier, more than a block takes to scan.
+        read_that_wakes_ = taken_count_ + blocks_.size() / 2;
+        taker_asleep_ = true;
+        block_read_.wait(
+            lock, [&] { return read_count_ >= read_that_wakes_ || (taken_count_ < read_count_ && reading_ended()); });
+        taker_asleep_ = false;
+    }
     return blocks_[taken_count_++ % blocks_.size()];
 }
 

@@ -70,6 +70,8 @@ private:
     std::uint64_t released_count_ = 0;  // blocks given back
     bool reader_asleep_ = false;        // the reading thread waits for release_that_wakes_
     std::uint64_t release_that_wakes_ = 0;
+    bool taker_asleep_ = false;  // the caller waits for read_that_wakes_, or the reading's end
+    std::uint64_t read_that_wakes_ = 0;
     bool stopping_ = false;
     bool threaded_ = false;
     pthread_t reader_;
