@@ -165,11 +165,14 @@ private:
     // thread's stretch read before, if any) is handed on. False once the
     // work is over.
     bool convert_stretch(std::uint64_t index, StretchReader& reader, StretchResult& result, StretchResult*& parked);
-    void read_lines(PaddedView lines, StretchResult& result, StretchResult*& parked, bool& over);
+    // Reads the lines of one part of the stretch; false once the work is over.
+    bool read_lines(PaddedView lines, StretchResult& result, StretchResult*& parked);
     // Takes the turn of `result` for the rest of its reading; false once the work is over.
     bool take_turn_early(StretchResult& result, StretchResult*& parked);
     // Waits for the turn of `result` and hands it on; false once the work is over.
     bool hand_on_in_turn(StretchResult& result);
+    // Hands on this thread's parked stretch, if any, in its turn; false once the work is over.
+    bool hand_on_parked(StretchResult*& parked);
     // Applies what `result` gave to the record and the table; its turn has come.
     void hand_on(StretchResult& result);
     void apply(const std::vector<LineValues>& lines);
@@ -224,10 +227,7 @@ void Conversion::operator()() noexcept {
             StretchResult& result = parked == &results[0] ? results[1] : results[0];
             if (!convert_stretch(turns_.take_next(), reader, result, parked)) return;
             if (result.handed_on) continue;
-            if (parked != nullptr) {
-                if (!hand_on_in_turn(*parked)) return;
-                parked = nullptr;
-            }
+            if (!hand_on_parked(parked)) return;
             if (turns_.is_turn_of(result.index)) {
                 hand_on(result);
                 continue;
@@ -254,20 +254,22 @@ bool Conversion::hand_on_in_turn(StretchResult& result) {
     return true;
 }
 
+bool Conversion::hand_on_parked(StretchResult*& parked) {
+    if (parked == nullptr) return true;
+    StretchResult& earlier = *parked;
+    parked = nullptr;  // handed on, or failing in its turn: either way not again
+    return hand_on_in_turn(earlier);
+}
+
 bool Conversion::take_turn_early(StretchResult& result, StretchResult*& parked) {
     if (result.holding_turn) return true;
     // From here on a failure is in report order. The parked stretch comes
     // first, and only this thread can hand it on.
     result.holding_turn = true;
-    if (parked != nullptr) {
-        StretchResult& earlier = *parked;
-        parked = nullptr;
-        if (!hand_on_in_turn(earlier)) return false;
-    }
-    return turns_.wait_for(result.index);
+    return hand_on_parked(parked) && turns_.wait_for(result.index);
 }
 
-void Conversion::read_lines(PaddedView text, StretchResult& result, StretchResult*& parked, bool& over) {
+bool Conversion::read_lines(PaddedView text, StretchResult& result, StretchResult*& parked) {
     CandidateLine found[64];
     while (!text.empty() && !result.line_failure) {
         std::size_t count = kernel_.find_candidate_lines(text, result.line_count, found, std::size(found));
@@ -280,7 +282,7 @@ void Conversion::read_lines(PaddedView text, StretchResult& result, StretchResul
                 result.line_failure = std::current_exception();
                 // A title that cannot be read still has the hit before it written.
                 result.failing_line_writes_hit = found[i].text.starts_with(">");
-                return;
+                return true;
             }
             if (kind == LineKind::other) continue;
             result.lines.push_back(said(kind, found[i].line_number, result.values, result.built_values));
@@ -294,15 +296,12 @@ void Conversion::read_lines(PaddedView text, StretchResult& result, StretchResul
                 // Rows that could not be gathered (memory ran out) are no fault of the line.
                 if (failure.kind == FailureKind::io) throw;
                 result.line_failure = std::current_exception();
-                return;
+                return true;
             }
             if (result.rows->sink.bytes.size() >= most_row_bytes) {
                 // Rows far longer than their lines (a long value carried
                 // from hit to hit): written out in parts, in turn.
-                if (!take_turn_early(result, parked)) {
-                    over = true;
-                    return;
-                }
+                if (!take_turn_early(result, parked)) return false;
                 apply(result.lines);
                 result.lines.clear();
                 result.owned_lines = 0;
@@ -311,10 +310,7 @@ void Conversion::read_lines(PaddedView text, StretchResult& result, StretchResul
             }
         }
         if (result.lines.size() >= most_line_values && !text.empty() && !result.rows) {
-            if (!take_turn_early(result, parked)) {
-                over = true;
-                return;
-            }
+            if (!take_turn_early(result, parked)) return false;
             apply(result.lines);
             keep_values(record_);
             result.lines.clear();
@@ -322,12 +318,12 @@ void Conversion::read_lines(PaddedView text, StretchResult& result, StretchResul
             result.built_values.clear();
         }
     }
+    return true;
 }
 
 bool Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, StretchResult& result,
                                  StretchResult*& parked) {
     result.start(index);
-    bool over = false;
     try {
         // The stretch is read and scanned a part at a time, so that each
         // part's bytes are still in cache when they are searched. A part
@@ -337,8 +333,7 @@ bool Conversion::convert_stretch(std::uint64_t index, StretchReader& reader, Str
         for (std::uint64_t part_begin = index * stretch_size_;;) {
             std::uint64_t part_end = std::min(part_begin + part_size, stretch_end);
             Stretch part = reader.read_lines_starting_in(part_begin, part_end);
-            read_lines(part.lines, result, parked, over);
-            if (over) return false;
+            if (!read_lines(part.lines, result, parked)) return false;
             result.read_failure = part.failure;
             result.last = part.last;
             if (result.line_failure || part.failure || part.last || part.next_line >= stretch_end) break;
