@@ -72,17 +72,40 @@ TEST(ReportReader, LinesAcrossLargeBlocksComeOutWholeWhateverTheirLength) {
     }
 }
 
+// CR LF and lone CR made LF one byte at a time, the way the reader must.
+std::string with_lf_ends(const std::string& text) {
+    std::string rewritten;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        rewritten += text[i] == '\r' ? '\n' : text[i];
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    }
+    return rewritten;
+}
+
+// A large block is read, and its line ends made LF, in pieces of 128 KiB: a
+// CR LF split between two pieces is still one line end, a lone CR at the end
+// of one still another.
+TEST(ReportReader, LineEndsAcrossThePiecesOfALargeBlockBecomeLf) {
+    const std::size_t block_size = 512 * 1024;
+    const std::size_t piece = 128 * 1024;
+    for (std::size_t boundary : {piece, 2 * piece}) {
+        for (std::size_t before : {boundary - 2, boundary - 1, boundary}) {
+            for (const char* ends : {"\r\nb\r\rc\n", "\rb\r\n", "\r\r\n\n"}) {
+                std::string report = std::string(before, 'a') + ends + std::string(1000, 'd') + "\r\nlast";
+                EXPECT_EQ(without_run_marks(read_all(report, block_size)), with_lf_ends(report))
+                    << "line ends " << ::testing::PrintToString(std::string(ends)) << " from byte " << before;
+            }
+        }
+    }
+}
+
 TEST(NormaliseLineEnds, MatchesAPlainRewriteOnRandomText) {
     std::mt19937 random(7);
     const char alphabet[] = {'\r', '\n', 'a', ' '};
     for (int round = 0; round < 2000; ++round) {
         std::string text(random() % 40, 'a');
         for (char& c : text) c = alphabet[random() % 4];
-        std::string expected;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            expected += text[i] == '\r' ? '\n' : text[i];
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        }
+        std::string expected = with_lf_ends(text);
         // Cut the text at a random point, as a block boundary would.
         std::size_t cut = text.empty() ? 0 : random() % (text.size() + 1);
         std::string first = text.substr(0, cut), second = text.substr(cut);
