@@ -1,7 +1,9 @@
 #include "byte_source.hpp"
 
+#include <bzlib.h>
 #include <fcntl.h>
 #include <isa-l/igzip_lib.h>
+#include <lzma.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,7 +23,22 @@ namespace {
 
 constexpr unsigned char gzip_magic[] = {0x1f, 0x8b};
 constexpr unsigned char zstd_magic[] = {0x28, 0xb5, 0x2f, 0xfd};
-constexpr std::size_t longest_magic = sizeof zstd_magic;
+constexpr unsigned char bzip2_magic[] = {'B', 'Z', 'h'};  // then the block size, '1' to '9'
+constexpr unsigned char xz_magic[] = {0xfd, '7', 'z', 'X', 'Z', 0x00};
+static_assert(sizeof xz_magic <= recognition_size);
+
+bool starts_with(const unsigned char* bytes, std::size_t size, std::string_view magic) {
+    return size >= magic.size() && std::memcmp(bytes, magic.data(), magic.size()) == 0;
+}
+
+template <std::size_t n>
+bool starts_with(const unsigned char* bytes, std::size_t size, const unsigned char (&magic)[n]) {
+    return size >= n && std::memcmp(bytes, magic, n) == 0;
+}
+
+bool is_bzip2_stream(const unsigned char* bytes, std::size_t size) {
+    return starts_with(bytes, size, bzip2_magic) && size > sizeof bzip2_magic && bytes[3] >= '1' && bytes[3] <= '9';
+}
 
 bool is_zstd_skippable_frame(const unsigned char* bytes) {
     // Magic 0x184D2A50 to 0x184D2A5F, little-endian: written before frames by pzstd and others.
@@ -46,23 +63,100 @@ std::string zstd_damage(std::size_t zstd_result, bool after_a_frame) {
     }
 }
 
+const char* bzip2_damage(int bzip2_result) {
+    switch (bzip2_result) {
+        case BZ_DATA_ERROR_MAGIC: return "bzip2 header is invalid";
+        case BZ_MEM_ERROR: throw std::bad_alloc();
+        default: return "bzip2 data is corrupt";  // BZ_DATA_ERROR: a block's or the stream's CRC among others
+    }
+}
+
+const char* xz_damage(lzma_ret xz_result) {
+    switch (xz_result) {
+        case LZMA_FORMAT_ERROR: return "xz header is invalid";
+        case LZMA_OPTIONS_ERROR: return "xz data uses options this reader does not know";
+        case LZMA_BUF_ERROR: return "xz data ends early";
+        case LZMA_MEM_ERROR: throw std::bad_alloc();
+        // LZMA_DATA_ERROR: checksums, and bytes after a stream that are not another stream or padding.
+        default: return "xz data is corrupt";
+    }
+}
+
 }  // namespace
 
 StreamForm recognise_form(const unsigned char* first_bytes, std::size_t size) {
-    if (size >= sizeof gzip_magic && std::memcmp(first_bytes, gzip_magic, sizeof gzip_magic) == 0) {
-        return StreamForm::gzip;
-    }
-    if (size >= longest_magic &&
-        (std::memcmp(first_bytes, zstd_magic, sizeof zstd_magic) == 0 || is_zstd_skippable_frame(first_bytes))) {
+    if (starts_with(first_bytes, size, gzip_magic)) return StreamForm::gzip;
+    if (starts_with(first_bytes, size, zstd_magic) || (size >= 4 && is_zstd_skippable_frame(first_bytes))) {
         return StreamForm::zstd;
     }
+    if (is_bzip2_stream(first_bytes, size)) return StreamForm::bzip2;
+    if (starts_with(first_bytes, size, xz_magic)) return StreamForm::xz;
     return StreamForm::plain;
+}
+
+const char* not_a_text_report(const unsigned char* first_bytes, std::size_t size) {
+    struct Known {
+        std::string_view magic;
+        const char* what;
+    };
+    using namespace std::string_view_literals;
+    static constexpr Known known[] = {
+        {"PK\x03\x04"sv, "a zip archive"},
+        {"PK\x05\x06"sv, "a zip archive"},
+        {"7z\xbc\xaf\x27\x1c"sv, "a 7-Zip archive"},
+        {"Rar!\x1a\x07"sv, "a RAR archive"},
+        {"\x04\x22\x4d\x18"sv, "an lz4 file"},
+        {"\x1f\x9d"sv, "a file packed by compress (.Z)"},
+        {"LZIP"sv, "an lzip file"},
+        {"<?xml"sv, "an XML document"},
+        {"\xef\xbb\xbf<?xml"sv, "an XML document"},
+        {"Blast4-archive"sv, "a BLAST archive (-outfmt 11)"},
+        {"%PDF-"sv, "a PDF document"},
+    };
+    for (const Known& k : known) {
+        if (starts_with(first_bytes, size, k.magic)) return k.what;
+    }
+    return nullptr;
 }
 
 struct ByteSource::Gzip {
     inflate_state state;
     bool in_member = false;
     bool after_a_member = false;
+};
+
+struct ByteSource::Bzip2 {
+    Bzip2() { start(); }
+    ~Bzip2() { end(); }
+    Bzip2(const Bzip2&) = delete;
+    Bzip2& operator=(const Bzip2&) = delete;
+
+    void start() {
+        stream = bz_stream{};
+        int result = BZ2_bzDecompressInit(&stream, 0, 0);
+        if (result != BZ_OK) throw std::bad_alloc();
+        started = true;
+    }
+    void end() {
+        if (started) BZ2_bzDecompressEnd(&stream);
+        started = false;
+    }
+
+    bz_stream stream;
+    bool started = false;
+    bool in_stream = true;  // the first stream begins with the report
+};
+
+struct ByteSource::Xz {
+    Xz() {
+        // Concatenated streams and the padding between them, as xz reads them.
+        if (lzma_stream_decoder(&stream, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK) throw std::bad_alloc();
+    }
+    ~Xz() { lzma_end(&stream); }
+    Xz(const Xz&) = delete;
+    Xz& operator=(const Xz&) = delete;
+
+    lzma_stream stream = LZMA_STREAM_INIT;
 };
 
 struct ByteSource::Zstd {
@@ -81,7 +175,7 @@ struct ByteSource::Zstd {
 ByteSource::ByteSource(int descriptor, std::string path, std::size_t input_size)
     : descriptor_(descriptor),
       path_(std::move(path)),
-      input_size_(std::max(input_size, longest_magic)),
+      input_size_(std::max(input_size, recognition_size)),
       input_(new unsigned char[input_size_]) {
     struct stat status;
     waits_ = fstat(descriptor_, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
@@ -146,11 +240,24 @@ bool ByteSource::has_at_least(std::size_t count) {
 
 void ByteSource::recognise() {
     // Enough bytes for the longest magic, unless the report is shorter.
-    input_end_ = read_raw(input_.get(), longest_magic);
-    form_ = recognise_form(input_.get(), input_end_);
-    if (form_ == StreamForm::gzip) gzip_ = std::make_unique<Gzip>();
-    if (form_ == StreamForm::zstd) zstd_ = std::make_unique<Zstd>();
+    input_end_ = read_raw(input_.get(), recognition_size);
     recognised_ = true;
+    if (const char* what = not_a_text_report(input_.get(), input_end_)) throw not_a_report(path_, what);
+    form_ = recognise_form(input_.get(), input_end_);
+    switch (form_) {
+        case StreamForm::plain: decoded_start_checked_ = true; break;
+        case StreamForm::gzip: gzip_ = std::make_unique<Gzip>(); break;
+        case StreamForm::zstd: zstd_ = std::make_unique<Zstd>(); break;
+        case StreamForm::bzip2: bzip2_ = std::make_unique<Bzip2>(); break;
+        case StreamForm::xz: xz_ = std::make_unique<Xz>(); break;
+    }
+}
+
+void ByteSource::check_decoded_start(const unsigned char* decoded, std::size_t size) {
+    // A packed archive or XML document is named, not read as lines. The
+    // first read of a report is far longer than any magic.
+    decoded_start_checked_ = true;
+    if (const char* what = not_a_text_report(decoded, size)) throw not_a_report(path_, what);
 }
 
 std::size_t ByteSource::read(char* into, std::size_t capacity) {
@@ -163,12 +270,16 @@ std::size_t ByteSource::read(char* into, std::size_t capacity) {
             case StreamForm::plain: read_plain(bytes, capacity, produced); break;
             case StreamForm::gzip: read_gzip(bytes, capacity, produced); break;
             case StreamForm::zstd: read_zstd(bytes, capacity, produced); break;
+            case StreamForm::bzip2: read_bzip2(bytes, capacity, produced); break;
+            case StreamForm::xz: read_xz(bytes, capacity, produced); break;
         }
     } catch (...) {
         // The bytes decoded before the damage still reach the caller.
         if (produced == 0) throw;
         deferred_ = std::current_exception();
     }
+    // Before any decoded byte is handed out, so that none of it is read as lines.
+    if (!decoded_start_checked_ && produced != 0) check_decoded_start(bytes, produced);
     return produced;
 }
 
@@ -262,6 +373,71 @@ void ByteSource::read_zstd(unsigned char* into, std::size_t capacity, std::size_
                 if (zstd_->in_frame) throw damaged_report(path_, "zstd data ends early");
                 finished_ = true;
             }
+        }
+    }
+}
+
+void ByteSource::read_bzip2(unsigned char* into, std::size_t capacity, std::size_t& produced) {
+    bz_stream& stream = bzip2_->stream;
+    while (produced < capacity && !finished_) {
+        if (!bzip2_->in_stream) {
+            // After a stream: the report's end, another stream (pbzip2
+            // writes one per block of input), or bytes that do not belong.
+            if (!refill_input()) {
+                finished_ = true;
+                break;
+            }
+            bool whole_magic = has_at_least(sizeof bzip2_magic + 1);
+            if (!is_bzip2_stream(input_.get() + input_begin_, input_end_ - input_begin_)) {
+                std::size_t available = std::min(sizeof bzip2_magic, input_end_ - input_begin_);
+                bool magic_so_far = std::memcmp(input_.get() + input_begin_, bzip2_magic, available) == 0;
+                throw damaged_report(path_, !whole_magic && magic_so_far
+                                                ? "bzip2 data ends early"
+                                                : "bzip2: unexpected bytes after the last stream");
+            }
+            bzip2_->end();
+            bzip2_->start();
+            bzip2_->in_stream = true;
+        }
+        stream.next_in = reinterpret_cast<char*>(input_.get() + input_begin_);
+        stream.avail_in = static_cast<unsigned>(input_end_ - input_begin_);
+        stream.next_out = reinterpret_cast<char*>(into + produced);
+        stream.avail_out = static_cast<unsigned>(std::min<std::size_t>(capacity - produced, 1u << 30));
+        int result = BZ2_bzDecompress(&stream);
+        std::size_t consumed = reinterpret_cast<unsigned char*>(stream.next_in) - (input_.get() + input_begin_);
+        std::size_t written = reinterpret_cast<unsigned char*>(stream.next_out) - (into + produced);
+        input_begin_ += consumed;
+        produced += written;
+        if (result == BZ_STREAM_END) {
+            bzip2_->in_stream = false;
+        } else if (result != BZ_OK) {
+            throw damaged_report(path_, bzip2_damage(result));
+        } else if (consumed == 0 && written == 0) {
+            // Nothing more can be decoded from what was read: read more.
+            if (input_begin_ != input_end_) throw damaged_report(path_, "bzip2 data is corrupt");
+            if (!refill_input()) throw damaged_report(path_, "bzip2 data ends early");
+        }
+    }
+}
+
+void ByteSource::read_xz(unsigned char* into, std::size_t capacity, std::size_t& produced) {
+    lzma_stream& stream = xz_->stream;
+    while (produced < capacity && !finished_) {
+        if (input_begin_ == input_end_ && !raw_at_end_) refill_input();
+        bool at_end = input_begin_ == input_end_ && raw_at_end_;
+        stream.next_in = input_.get() + input_begin_;
+        stream.avail_in = input_end_ - input_begin_;
+        stream.next_out = into + produced;
+        stream.avail_out = capacity - produced;
+        // LZMA_FINISH once the input has ended, so that a stream cut short
+        // is told from one still arriving.
+        lzma_ret result = lzma_code(&stream, at_end ? LZMA_FINISH : LZMA_RUN);
+        input_begin_ = stream.next_in - input_.get();
+        produced = stream.next_out - into;
+        if (result == LZMA_STREAM_END) {
+            finished_ = true;
+        } else if (result != LZMA_OK) {
+            throw damaged_report(path_, xz_damage(result));
         }
     }
 }

@@ -2,7 +2,10 @@
 // the stream is compressed, decompressed on the way. The form is recognised
 // by the stream's first bytes, never by the file's name: gzip (one or more
 // members, BGZF among them) by 1f 8b, zstd (one or more frames) by its frame
-// or skippable-frame magic; anything else is passed through as it is.
+// or skippable-frame magic, bzip2 (one or more streams, as bzip2 and pbzip2
+// write) by "BZh" and a block size, xz (one or more streams) by fd 37 7a 58
+// 5a 00; anything else is passed through as it is, unless its first bytes
+// show it to be something other than a text report (an archive, XML).
 #pragma once
 
 #include <atomic>
@@ -14,11 +17,19 @@
 
 namespace hittab {
 
-enum class StreamForm { plain, gzip, zstd };
+enum class StreamForm { plain, gzip, zstd, bzip2, xz };
+
+// The first bytes that decide a stream's form, and what it is if not a report.
+inline constexpr std::size_t recognition_size = 20;
 
 // The form announced by the first bytes of a stream; `size` may be short,
 // in which case only a form whose magic fits can be recognised.
 StreamForm recognise_form(const unsigned char* first_bytes, std::size_t size);
+
+// What the first bytes of a stream (or of its decoded text) show it to be
+// when that is recognisably not a text report ("a zip archive", "an XML
+// document", ...); null for anything else.
+const char* not_a_text_report(const unsigned char* first_bytes, std::size_t size);
 
 class ByteSource {
 public:
@@ -44,6 +55,8 @@ public:
 private:
     struct Gzip;
     struct Zstd;
+    struct Bzip2;
+    struct Xz;
 
     std::size_t read_raw(unsigned char* into, std::size_t capacity);
     bool refill_input();
@@ -52,6 +65,9 @@ private:
     void read_plain(unsigned char* into, std::size_t capacity, std::size_t& produced);
     void read_gzip(unsigned char* into, std::size_t capacity, std::size_t& produced);
     void read_zstd(unsigned char* into, std::size_t capacity, std::size_t& produced);
+    void read_bzip2(unsigned char* into, std::size_t capacity, std::size_t& produced);
+    void read_xz(unsigned char* into, std::size_t capacity, std::size_t& produced);
+    void check_decoded_start(const unsigned char* decoded, std::size_t size);
     void check_padding_after_gzip();
 
     int descriptor_;
@@ -67,6 +83,9 @@ private:
     std::size_t input_begin_ = 0, input_end_ = 0;  // compressed bytes read, not yet decoded
     std::unique_ptr<Gzip> gzip_;
     std::unique_ptr<Zstd> zstd_;
+    std::unique_ptr<Bzip2> bzip2_;
+    std::unique_ptr<Xz> xz_;
+    bool decoded_start_checked_ = false;
     bool finished_ = false;
     std::exception_ptr deferred_;  // a failure found after some bytes were already handed out
 };

@@ -36,6 +36,11 @@ Failure damaged_report(const std::string& path, const std::string& damage) {
     return Failure(FailureKind::io, "cannot read report " + quoted(path) + ": " + damage);
 }
 
+Failure not_a_report(const std::string& path, const std::string& what) {
+    return Failure(FailureKind::io,
+                   "cannot read report " + quoted(path) + ": it is " + what + ", not a BLAST text report");
+}
+
 Failure too_few_values(std::size_t count, std::uint64_t line_number) {
     return Failure(FailureKind::unpacking,
                    "not enough values to unpack (expected 4, got " + std::to_string(count) + ")", line_number);

@@ -38,6 +38,9 @@ Failure table_exists(const std::string& path);
 Failure io_failure(const char* action, const std::string& path, int error_number);
 // "cannot read report '<path>': <damage>", for compressed data that cannot be decoded.
 Failure damaged_report(const std::string& path, const std::string& damage);
+// "cannot read report '<path>': it is <what>, not a BLAST text report", for a
+// file that is recognisably something else.
+Failure not_a_report(const std::string& path, const std::string& what);
 Failure too_few_values(std::size_t count, std::uint64_t line_number);
 Failure too_many_values(std::uint64_t line_number);
 Failure index_out_of_range(std::uint64_t line_number);

@@ -31,9 +31,12 @@ bool reads_in_stretches(int descriptor, std::uint64_t smallest) {
     struct stat status;
     if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) return false;
     if (status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) < smallest) return false;
-    unsigned char first_bytes[4];
+    // Anything but plain text goes through the byte source, which decodes it or names what it is.
+    unsigned char first_bytes[recognition_size];
     ssize_t got = pread(descriptor, first_bytes, sizeof first_bytes, 0);
-    return got > 0 && recognise_form(first_bytes, static_cast<std::size_t>(got)) == StreamForm::plain;
+    if (got <= 0) return false;
+    auto size = static_cast<std::size_t>(got);
+    return recognise_form(first_bytes, size) == StreamForm::plain && not_a_text_report(first_bytes, size) == nullptr;
 }
 
 StretchReader::StretchReader(int descriptor, std::string path, std::size_t stretch_size)

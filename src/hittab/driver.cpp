@@ -33,6 +33,17 @@ bool names_any_entry(const std::string& path) {
 
 void write_failure_report(const std::string& text) { std::fputs(text.c_str(), stderr); }
 
+// A title that does not split into three values is most often a report
+// against another kind of database: the line after the failure says which
+// tool reads it.
+std::string with_hint_for_other_reports(std::string text) {
+    std::size_t failure_line_end = text.find('\n') + 1;
+    text.insert(failure_line_end, std::string(program) +
+                                      ": hittab reads reports against read databases, whose titles look like "
+                                      "'ID NAME length=N'; hsptab reads every other BLAST report\n");
+    return text;
+}
+
 }  // namespace
 
 void convert(ReportReader& report, TableWriter& table, const Kernel& kernel) {
@@ -85,7 +96,8 @@ int run(int argc, const char* const* argv) {
         main(argv[1], argv[2]);
         return 0;
     } catch (const Failure& failure) {
-        write_failure_report(describe(failure, program, report_path));
+        std::string text = describe(failure, program, report_path);
+        write_failure_report(failure.kind == FailureKind::unpacking ? with_hint_for_other_reports(text) : text);
     } catch (const std::bad_alloc&) {
         write_failure_report(describe_out_of_memory(program, report_path));
     } catch (const std::exception& error) {

@@ -73,12 +73,71 @@ TEST(RecogniseForm, ByTheFirstBytesOnly) {
         {"\x5f\x2a\x4d\x18", StreamForm::zstd},
         {"\x60\x2a\x4d\x18", StreamForm::plain},
         {"BLASTN 2.12.0+\n", StreamForm::plain},
-        {"BZh91AY&SY", StreamForm::plain},
+        {"BZh91AY&SY", StreamForm::bzip2},
+        {"BZh1", StreamForm::bzip2},
+        {"BZh0", StreamForm::plain},
+        {"BZh", StreamForm::plain},
+        {"BZhx rest", StreamForm::plain},
+        {"\xfd"
+         "7zXZ\0"s,
+         StreamForm::xz},
+        {"\xfd"
+         "7zXZ\0\0\x04"s,
+         StreamForm::xz},
+        {"\xfd"
+         "7zXZ",
+         StreamForm::plain},
+        {"\xfd"
+         "7zXz\0"s,
+         StreamForm::plain},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(recognise_form(reinterpret_cast<const unsigned char*>(c.first_bytes.data()), c.first_bytes.size()),
                   c.form)
             << ::testing::PrintToString(c.first_bytes);
+    }
+}
+
+TEST(RecogniseForm, ArchivesAndDocumentsAreNamedAndReportsAreNot) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"PK\x03\x04\x14\0", "a zip archive"},
+        {"PK\x05\x06", "a zip archive"},
+        {"7z\xbc\xaf\x27\x1c\0\x04", "a 7-Zip archive"},
+        {"Rar!\x1a\x07\x01", "a RAR archive"},
+        {"<?xml version=\"1.0\"?>\n<!DOCTYPE BlastOutput", "an XML document"},
+        {"\xef\xbb\xbf<?xml version", "an XML document"},
+        {"Blast4-archive ::= {", "a BLAST archive (-outfmt 11)"},
+        {"\x04\x22\x4d\x18", "an lz4 file"},
+        {"\x1f\x9d\x90", "a file packed by compress (.Z)"},
+        {"BLASTN 2.12.0+\n", nullptr},
+        {"<HTML>\n<TITLE>BLAST Search Results</TITLE>", nullptr},  // BLAST's -html report
+        {"<?xm", nullptr},
+        {"PK", nullptr},
+        {"", nullptr},
+        {"Query= PK\x03\x04", nullptr},
+    };
+    for (const auto& [first_bytes, what] : cases) {
+        const char* named =
+            not_a_text_report(reinterpret_cast<const unsigned char*>(first_bytes.data()), first_bytes.size());
+        EXPECT_EQ(named == nullptr ? std::string("(none)") : named, what == nullptr ? "(none)" : what)
+            << ::testing::PrintToString(first_bytes);
+    }
+}
+
+TEST(ByteSource, ArchivesAndDocumentsFailBeforeAnyByteEvenWhenPacked) {
+    std::string xml = "<?xml version=\"1.0\"?>\n<!DOCTYPE BlastOutput PUBLIC>\n" + some_text(20);
+    std::string archive = "Blast4-archive ::= {\n  request {\n" + some_text(20);
+    const std::pair<std::string, std::string> cases[] = {
+        {xml, "an XML document"},
+        {pack(xml, {"gzip", Packing::gzip, 0}), "an XML document"},
+        {pack(xml, {"xz", Packing::xz, 0}), "an XML document"},
+        {pack(archive, {"zstd", Packing::zstd, 0}), "a BLAST archive (-outfmt 11)"},
+        {"PK\x03\x04" + some_text(5), "a zip archive"},
+    };
+    for (const auto& [stream, what] : cases) {
+        Decoded decoded = decode(stream);
+        EXPECT_EQ(decoded.failure, "cannot read report 'r': it is " + what + ", not a BLAST text report");
+        EXPECT_EQ(decoded.bytes, "");
     }
 }
 
@@ -105,20 +164,24 @@ TEST(ByteSource, EveryPackingDecodesToTheTextWhateverTheReadSizes) {
 
 TEST(ByteSource, ATruncatedStreamEndsEarlyAfterTheBytesBefore) {
     std::string text = some_text(60);
-    const PackedForm forms[] = {{"gzip members", Packing::gzip_members, 300},
-                                {"BGZF", Packing::bgzf, 300},
-                                {"zstd frames", Packing::zstd_frames, 300}};
-    for (const PackedForm& form : forms) {
+    struct Case {
+        PackedForm form;
+        const char* decoder;
+        std::size_t magic_size;  // a shorter file is plain text
+    };
+    const Case cases[] = {{{"gzip members", Packing::gzip_members, 300}, "gzip", 2},
+                          {{"BGZF", Packing::bgzf, 300}, "gzip", 2},
+                          {{"zstd frames", Packing::zstd_frames, 300}, "zstd", 4},
+                          {{"bzip2 streams", Packing::bzip2_streams, 300}, "bzip2", 4},
+                          {{"xz streams", Packing::xz_streams, 300}, "xz", 6}};
+    for (const auto& [form, decoder, magic_size] : cases) {
         std::vector<std::string> pieces = packed_pieces(text, form);
         std::string packed;
         std::vector<std::size_t> piece_ends;
         for (const std::string& piece : pieces) piece_ends.push_back((packed += piece).size());
-        const std::string ends_early = form.packing == Packing::zstd_frames
-                                           ? "cannot read report 'r': zstd data ends early"
-                                           : "cannot read report 'r': gzip data ends early";
+        const std::string ends_early = "cannot read report 'r': " + std::string(decoder) + " data ends early";
         std::size_t complete_pieces = 0;
-        // From the whole magic on: a shorter file is plain text.
-        for (std::size_t cut = form.packing == Packing::zstd_frames ? 4 : 2; cut < packed.size(); ++cut) {
+        for (std::size_t cut = magic_size; cut < packed.size(); ++cut) {
             while (complete_pieces < piece_ends.size() && piece_ends[complete_pieces] <= cut) ++complete_pieces;
             // Every whole piece before the cut decodes; a cut between pieces is a shorter stream.
             std::string whole_pieces = text.substr(0, std::min(complete_pieces * form.piece_size, text.size()));
@@ -144,6 +207,12 @@ TEST(ByteSource, ADamagedStreamFailsWithWhatIsWrong) {
     bad_crc[bad_crc.size() - 8] ^= 1;
     std::string bad_zstd_checksum = zstd;
     bad_zstd_checksum.back() ^= 1;
+    std::string bzip2 = pack(text, {"bzip2", Packing::bzip2, 0});
+    std::string bad_bzip2_crc = bzip2;
+    bad_bzip2_crc[bad_bzip2_crc.size() - 3] ^= 1;  // the stream's CRC, in its last bytes
+    std::string xz = pack(text, {"xz", Packing::xz, 0});
+    std::string bad_xz_check = xz;
+    bad_xz_check.back() ^= 1;  // the stream footer's magic
     struct Case {
         const char* name;
         std::string stream;
@@ -164,6 +233,20 @@ TEST(ByteSource, ADamagedStreamFailsWithWhatIsWrong) {
         {"zstd checksum", bad_zstd_checksum, "zstd: checksum mismatch", text},
         {"zstd then garbage", zstd + "garbage and more garbage", "zstd: unexpected bytes after the last frame", text},
         {"zstd magic alone", "\x28\xb5\x2f\xfd", "zstd data ends early", ""},
+        {"bzip2 CRC", bad_bzip2_crc, "bzip2 data is corrupt", text},
+        {"bzip2 twice", bzip2 + bzip2, "", text + text},
+        {"bzip2 then garbage", bzip2 + "garbage!", "bzip2: unexpected bytes after the last stream", text},
+        {"bzip2 then a magic cut short", bzip2 + "BZ", "bzip2 data ends early", text},
+        {"bzip2 magic alone", "BZh9", "bzip2 data ends early", ""},
+        {"bzip2 of a broken block", "BZh91AY&SX" + std::string(40, 'x'), "bzip2 data is corrupt", ""},
+        {"xz footer damaged", bad_xz_check, "xz data is corrupt", text},
+        {"xz twice", xz + xz, "", text + text},
+        {"xz, padding, xz", xz + std::string(8, '\0') + xz, "", text + text},
+        {"xz then garbage", xz + "garbage and more garbage", "xz data is corrupt", text},
+        {"xz magic alone",
+         "\xfd"
+         "7zXZ\0"s,
+         "xz data ends early", ""},
     };
     for (const Case& c : cases) {
         Decoded decoded = decode(c.stream);
@@ -182,7 +265,10 @@ TEST(ByteSource, AFlippedBitFailsOrChangesNothing) {
         PackedForm form;
         std::size_t header_size;  // flips here may change nothing that is checked (a time, a flag)
     };
-    const Case cases[] = {{{"gzip", Packing::gzip, 0}, 10}, {{"zstd", Packing::zstd, 0}, 6}};
+    const Case cases[] = {{{"gzip", Packing::gzip, 0}, 10},
+                          {{"zstd", Packing::zstd, 0}, 6},
+                          {{"bzip2", Packing::bzip2, 0}, 4},
+                          {{"xz", Packing::xz, 0}, 6}};
     for (const Case& c : cases) {
         std::string packed = pack(text, c.form);
         for (std::size_t at = c.header_size; at < packed.size(); ++at) {

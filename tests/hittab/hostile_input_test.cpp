@@ -78,8 +78,12 @@ TEST_P(HostileInput, ConvertsOrFailsExactlyAsTheReferenceSays) {
     if (expected.failed) {
         const char* kind = expected.kind == FailureKind::unpacking ? "unpacking" : "index";
         EXPECT_EQ(run.status, 1);
+        std::string hint = expected.kind == FailureKind::unpacking
+                               ? "hittab: hittab reads reports against read databases, whose titles look like "
+                                 "'ID NAME length=N'; hsptab reads every other BLAST report\n"
+                               : "";
         EXPECT_EQ(run.err, "hittab: "s + kind + " failure at line " + std::to_string(expected.line_number) +
-                               " of 'r': " + expected.message + "\n");
+                               " of 'r': " + expected.message + "\n" + hint);
     } else {
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err, "");

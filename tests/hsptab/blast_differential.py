@@ -264,10 +264,27 @@ def searches(rpsblast, rpstblastn):
     return found
 
 
-def find_program(blast_dir, *names):
-    for name in names:
-        path = os.path.join(blast_dir, name) if blast_dir else shutil.which(name)
-        if path and os.access(path, os.X_OK):
+def is_blast_plus(path, name):
+    """Whether `path` is BLAST+'s program `name`: it answers -version with
+    "NAME: 2.12.0+" (or "NAME+: ..."). Debian's ncbi-blast+-legacy installs
+    wrappers of the legacy blastall syntax under some of BLAST+'s names
+    (rpsblast among them), which answer -version with a usage error."""
+    try:
+        done = subprocess.run([path, "-version"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60)
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    first_line = done.stdout.decode(errors="replace").split("\n", 1)[0]
+    said_name, _, version = first_line.partition(": ")
+    return done.returncode == 0 and said_name in (name, name + "+") and version.rstrip().endswith("+")
+
+
+def find_program(blast_dir, name):
+    """BLAST+'s program `name`, found by what it is, not by the first
+    executable of that name: the "+" name first (Debian's for some programs),
+    then the plain one, each only if it says it is BLAST+."""
+    for candidate in (name + "+", name):
+        path = os.path.join(blast_dir, candidate) if blast_dir else shutil.which(candidate)
+        if path and os.access(path, os.X_OK) and is_blast_plus(path, name):
             return path
     return None
 
@@ -308,8 +325,9 @@ def prepare(workdir, blast_dir, seed):
     checked([makeblastdb, "-in", "prot_plain.fa", "-dbtype", "prot", "-out", "prot_plain"], workdir)
     checked([makeblastdb, "-in", "prot_ids.fa", "-dbtype", "prot", "-parse_seqids", "-out", "prot_ids"], workdir)
 
-    # Debian installs rpsblast as rpsblast+.
-    rpsblast = find_program(blast_dir, "rpsblast", "rpsblast+")
+    # Debian installs rpsblast as rpsblast+; with ncbi-blast+-legacy,
+    # rpsblast is the legacy wrapper, which find_program passes over.
+    rpsblast = find_program(blast_dir, "rpsblast")
     makeprofiledb = find_program(blast_dir, "makeprofiledb")
     psiblast = find_program(blast_dir, "psiblast")
     if not (rpsblast and makeprofiledb and psiblast):

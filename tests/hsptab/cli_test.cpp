@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "compression.hpp"
 #include "run_hittab.hpp"
 #include "scratch_dir.hpp"
 
@@ -150,10 +151,14 @@ TEST(HsptabCompressed, ReportsOfEveryFormInOneRunAndOnStandardInput) {
     ScratchDir dir;
     write_file(dir / "a", report_with("a", 1));
     write_file(dir / "b", report_with("b", 2));
-    ASSERT_EQ(run_shell(dir, "gzip -c a > a.gz && zstd -q -c b > b.zst").status, 0);
-    Finished mixed = run_hsptab(dir, {"a.gz", "b.zst", "a"});
+    write_file(dir / "a.gz", pack(report_with("a", 1), {"gzip", Packing::gzip, 0}));
+    write_file(dir / "b.zst", pack(report_with("b", 2), {"zstd", Packing::zstd, 0}));
+    write_file(dir / "a.bz2", pack(report_with("a", 1), {"bzip2", Packing::bzip2, 0}));
+    write_file(dir / "b.xz", pack(report_with("b", 2), {"xz", Packing::xz, 0}));
+    Finished mixed = run_hsptab(dir, {"a.gz", "b.zst", "a", "a.bz2", "b.xz"});
     EXPECT_EQ(mixed.status, 0) << mixed.err;
-    EXPECT_EQ(mixed.out, row_of("a") + row_of("b") + row_of("b") + row_of("a"));
+    EXPECT_EQ(mixed.out,
+              row_of("a") + row_of("b") + row_of("b") + row_of("a") + row_of("a") + row_of("b") + row_of("b"));
 
     Limits from_file;
     from_file.input = "b.zst";
@@ -192,13 +197,19 @@ TEST(HsptabFailures, NameTheReportAndTheLineAndKeepEarlierRows) {
               "hsptab: layout failure at line 25 of 'cut': the alignment that begins at line 20 ends after 0 of "
               "its 10 columns\n");
 
-    // bzip2 is not read: it is refused as any other file that is not a report.
+    // bzip2 is read, so damage in it is named as such; an archive is named for what it is.
     Finished bz2 = run_hsptab(dir, {"bz2"});
     EXPECT_EQ(bz2.status, 1);
     EXPECT_EQ(bz2.out, "");
-    EXPECT_EQ(bz2.err,
-              "hsptab: layout failure at line 1 of 'bz2': not a BLAST text report: it begins with "
-              "\"BZh91AY&SY\\x8f binary\"\n");
+    EXPECT_EQ(bz2.err, "hsptab: input/output failure: cannot read report 'bz2': bzip2 data is corrupt\n");
+
+    write_file(dir / "report.zip", "PK\x03\x04\x14\x00\x00\x00\x08\x00 and the rest");
+    Finished zip = run_hsptab(dir, {"good", "report.zip"});
+    EXPECT_EQ(zip.status, 1);
+    EXPECT_EQ(zip.out, row_of("g"));
+    EXPECT_EQ(zip.err,
+              "hsptab: input/output failure: cannot read report 'report.zip': it is a zip archive, not a BLAST "
+              "text report\n");
 }
 
 }  // namespace

@@ -544,10 +544,14 @@ std::vector<Refusal> refusals() {
     std::size_t second_alignment = blastn_report.find(" Score = 20.0");
     std::size_t cut_inside = blastn_report.find("Sbjct  80");
     return {
-        {"Bzip2File", "BZh91AY&SY\x8f\x00\n> a b c\n"s, "",
-         "not a BLAST text report: it begins with \"BZh91AY&SY\\x8f\\x00\"", 1},
+        {"DamagedBzip2File", "BZh91AY&SY\x8f\x00\n> a b c\n"s, "", "cannot read report 'report': bzip2 data is corrupt",
+         0},
+        {"UnknownBinaryFile", "\x89PNG\x1a\x00\n> a b c\n"s, "",
+         "not a BLAST text report: it begins with \"\\x89PNG\\x1a\\x00\"", 1},
         {"XmlFile", "<?xml version=\"1.0\"?>\n<BlastOutput>\n", "",
-         "not a BLAST text report: it begins with \"<?xml version=\\\"1.0\\\"?>\"", 1},
+         "cannot read report 'report': it is an XML document, not a BLAST text report", 0},
+        {"XmlFileAfterBlankLines", "\n<?xml version=\"1.0\"?>\n<BlastOutput>\n", "",
+         "not a BLAST text report: it begins with \"<?xml version=\\\"1.0\\\"?>\"", 2},
         {"TabularFile", "\n\nq1\ts1\t100.000\t20\n", "",
          "not a BLAST text report: it begins with \"q1\\ts1\\t100.000\\t20\"", 3},
         {"TruncatedInsideAnAlignment", blastn_report.substr(0, cut_inside), first_rows,

@@ -1,7 +1,9 @@
 #include "compression.hpp"
 
+#include <bzlib.h>
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
+#include <lzma.h>
 #include <zstd.h>
 
 #include <stdexcept>
@@ -54,6 +56,29 @@ std::string zstd_frame(std::string_view text) {
     return packed;
 }
 
+// One bzip2 stream of blocks of 100 kB, as `bzip2 -1` writes it.
+std::string bzip2_stream(std::string_view text) {
+    std::string packed(text.size() + text.size() / 100 + 1024, '\0');
+    auto size = static_cast<unsigned>(packed.size());
+    int result = BZ2_bzBuffToBuffCompress(packed.data(), &size, const_cast<char*>(text.data()),
+                                          static_cast<unsigned>(text.size()), 1, 0, 0);
+    if (result != BZ_OK) throw std::runtime_error("bzip2 cannot pack the text");
+    packed.resize(size);
+    return packed;
+}
+
+// One xz stream with its CRC64, as `xz -0` writes it.
+std::string xz_stream(std::string_view text) {
+    std::string packed(lzma_stream_buffer_bound(text.size()), '\0');
+    std::size_t size = 0;
+    lzma_ret result =
+        lzma_easy_buffer_encode(0, LZMA_CHECK_CRC64, nullptr, reinterpret_cast<const std::uint8_t*>(text.data()),
+                                text.size(), reinterpret_cast<std::uint8_t*>(packed.data()), &size, packed.size());
+    if (result != LZMA_OK) throw std::runtime_error("xz cannot pack the text");
+    packed.resize(size);
+    return packed;
+}
+
 }  // namespace
 
 std::vector<PackedForm> packed_forms(std::size_t block_size) {
@@ -65,6 +90,10 @@ std::vector<PackedForm> packed_forms(std::size_t block_size) {
         {"BGZF of a block and a half", Packing::bgzf, block_size + block_size / 2 + 1},
         {"zstd", Packing::zstd, 0},
         {"zstd frames of half a block", Packing::zstd_frames, block_size / 2 + 1},
+        {"bzip2", Packing::bzip2, 0},
+        {"bzip2 streams of a block", Packing::bzip2_streams, block_size},  // as pbzip2 writes
+        {"xz", Packing::xz, 0},
+        {"xz streams of a block and a half", Packing::xz_streams, block_size + block_size / 2 + 1},
     };
 }
 
@@ -80,6 +109,10 @@ std::vector<std::string> packed_pieces(std::string_view text, const PackedForm& 
             case Packing::bgzf: pieces.push_back(bgzf_block(piece)); break;
             case Packing::zstd:
             case Packing::zstd_frames: pieces.push_back(zstd_frame(piece)); break;
+            case Packing::bzip2:
+            case Packing::bzip2_streams: pieces.push_back(bzip2_stream(piece)); break;
+            case Packing::xz:
+            case Packing::xz_streams: pieces.push_back(xz_stream(piece)); break;
         }
         at += piece.size();
     } while (at < text.size());

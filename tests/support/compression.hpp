@@ -1,4 +1,4 @@
-// Reports packed as gzip, BGZF and zstd files are written, for the tests
+// Reports packed as gzip, BGZF, zstd, bzip2 and xz files are written, for the tests
 // that require every packing of a report to convert to the same table.
 #pragma once
 
@@ -9,12 +9,12 @@
 
 namespace hittab::tests {
 
-enum class Packing { gzip, gzip_members, bgzf, zstd, zstd_frames };
+enum class Packing { gzip, gzip_members, bgzf, zstd, zstd_frames, bzip2, bzip2_streams, xz, xz_streams };
 
 struct PackedForm {
     const char* name;
     Packing packing;
-    std::size_t piece_size;  // text per member or frame; 0: one for the whole text
+    std::size_t piece_size;  // text per member, frame or stream; 0: one for the whole text
 };
 
 // The packed forms every conversion is checked through for reports read in
@@ -22,7 +22,7 @@ struct PackedForm {
 // inside blocks.
 std::vector<PackedForm> packed_forms(std::size_t block_size);
 
-// `text` packed as `form`, one string per gzip member or zstd frame. Each
+// `text` packed as `form`, one string per gzip member, zstd frame or bzip2 or xz stream. Each
 // carries its checksum; BGZF ends with its empty end-of-file member.
 std::vector<std::string> packed_pieces(std::string_view text, const PackedForm& form);
 

@@ -106,7 +106,9 @@ Outcome convert_line_by_line(std::string_view report, const Kernel& kernel) {
 }
 
 bool is_packed(std::string_view report) {
-    return recognise_form(reinterpret_cast<const unsigned char*>(report.data()), report.size()) != StreamForm::plain;
+    const auto* first_bytes = reinterpret_cast<const unsigned char*>(report.data());
+    return recognise_form(first_bytes, report.size()) != StreamForm::plain ||
+           not_a_text_report(first_bytes, report.size()) != nullptr;
 }
 
 Outcome differs_when_packed(Outcome packed, const PackedForm& form) {

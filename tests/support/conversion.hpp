@@ -47,7 +47,9 @@ Outcome convert_as_given(std::string_view report, std::size_t block_size = defau
 Outcome convert_in_stretches(std::string_view report, std::size_t stretch_size = default_block_size,
                              const Kernel& kernel = best_kernel());
 
-// Whether the report's first bytes announce a compressed stream.
+// Whether the report's first bytes announce a compressed stream, or a file
+// that is recognisably not a report: the byte source decodes or refuses it
+// rather than passing it on as plain text.
 bool is_packed(std::string_view report);
 
 // `packed`, the outcome of `form`, marked as differing from the plain report's.
