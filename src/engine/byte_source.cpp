@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "failure.hpp"
+#include "gzip_header.hpp"
 
 namespace hittab {
 
@@ -123,6 +124,9 @@ struct ByteSource::Gzip {
     inflate_state state;
     bool in_member = false;
     bool after_a_member = false;
+    bool bgzf = false;  // the first member is a BGZF block
+    std::uint64_t member_output = 0;
+    bool last_member_empty = false;
 };
 
 struct ByteSource::Bzip2 {
@@ -296,7 +300,7 @@ void ByteSource::read_gzip(unsigned char* into, std::size_t capacity, std::size_
     while (produced < capacity && !finished_) {
         if (!gzip_->in_member) {
             if (!refill_input()) {
-                finished_ = true;
+                finish_gzip();
                 break;
             }
             if (gzip_->after_a_member) {
@@ -312,9 +316,14 @@ void ByteSource::read_gzip(unsigned char* into, std::size_t capacity, std::size_
                 }
                 if (!whole_magic) throw damaged_report(path_, "gzip data ends early");
             }
+            bool bgzf_block = read_gzip_header();
+            if (!gzip_->after_a_member) gzip_->bgzf = bgzf_block;
+            // The header is read here, its CRC checked as gzip checks it; the
+            // inflater reads the deflate data and checks the trailer.
             isal_inflate_init(&state);
-            state.crc_flag = ISAL_GZIP;
+            state.crc_flag = ISAL_GZIP_NO_HDR_VER;
             gzip_->in_member = true;
+            gzip_->member_output = 0;
         }
         state.next_in = input_.get() + input_begin_;
         state.avail_in = static_cast<std::uint32_t>(input_end_ - input_begin_);
@@ -325,6 +334,7 @@ void ByteSource::read_gzip(unsigned char* into, std::size_t capacity, std::size_
         std::size_t written = state.next_out - (into + produced);
         input_begin_ += consumed;
         produced += written;
+        gzip_->member_output += written;
         if (result < 0) {
             bool garbage = result == ISAL_INVALID_WRAPPER && gzip_->after_a_member;
             throw damaged_report(path_, garbage ? "gzip: unexpected bytes after the last member" : gzip_damage(result));
@@ -332,6 +342,7 @@ void ByteSource::read_gzip(unsigned char* into, std::size_t capacity, std::size_
         if (state.block_state == ISAL_BLOCK_FINISH) {
             gzip_->in_member = false;
             gzip_->after_a_member = true;
+            gzip_->last_member_empty = gzip_->member_output == 0;
         } else if (consumed == 0 && written == 0) {
             // Nothing more can be decoded from what was read: read more.
             if (input_begin_ != input_end_) throw damaged_report(path_, "gzip data is corrupt");
@@ -350,6 +361,25 @@ void ByteSource::check_padding_after_gzip() {
         }
         input_begin_ = input_end_;
     } while (refill_input());
+    finish_gzip();
+}
+
+bool ByteSource::read_gzip_header() {
+    GzipHeader header;
+    while (!header.complete()) {
+        if (!refill_input()) throw damaged_report(path_, "gzip data ends early");
+        input_begin_ += header.take(input_.get() + input_begin_, input_end_ - input_begin_);
+        if (header.damage() != nullptr) throw damaged_report(path_, header.damage());
+    }
+    return header.is_bgzf_block();
+}
+
+void ByteSource::finish_gzip() {
+    // bgzip and htslib end every BGZF file with an empty block: a file
+    // without it was cut at a block boundary, as a killed bgzip leaves it.
+    if (gzip_->bgzf && !gzip_->last_member_empty) {
+        throw damaged_report(path_, "BGZF data ends early: its end-of-file block is missing");
+    }
     finished_ = true;
 }
 

@@ -68,7 +68,9 @@ private:
     void read_bzip2(unsigned char* into, std::size_t capacity, std::size_t& produced);
     void read_xz(unsigned char* into, std::size_t capacity, std::size_t& produced);
     void check_decoded_start(const unsigned char* decoded, std::size_t size);
+    bool read_gzip_header();
     void check_padding_after_gzip();
+    void finish_gzip();
 
     int descriptor_;
     std::string path_;

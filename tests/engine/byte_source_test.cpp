@@ -2,6 +2,7 @@
 // however they are cut into members, frames and reads; damaged ones fail with
 // what is wrong, after the bytes decoded before the damage.
 #include <gtest/gtest.h>
+#include <isa-l/crc.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -167,14 +168,17 @@ TEST(ByteSource, ATruncatedStreamEndsEarlyAfterTheBytesBefore) {
     struct Case {
         PackedForm form;
         const char* decoder;
-        std::size_t magic_size;  // a shorter file is plain text
+        std::size_t magic_size;      // a shorter file is plain text
+        const char* between_pieces;  // the failure of a cut between members, frames or streams
     };
-    const Case cases[] = {{{"gzip members", Packing::gzip_members, 300}, "gzip", 2},
-                          {{"BGZF", Packing::bgzf, 300}, "gzip", 2},
-                          {{"zstd frames", Packing::zstd_frames, 300}, "zstd", 4},
-                          {{"bzip2 streams", Packing::bzip2_streams, 300}, "bzip2", 4},
-                          {{"xz streams", Packing::xz_streams, 300}, "xz", 6}};
-    for (const auto& [form, decoder, magic_size] : cases) {
+    const Case cases[] = {
+        {{"gzip members", Packing::gzip_members, 300}, "gzip", 2, ""},
+        // BGZF ends with an empty block: without it, the file was cut.
+        {{"BGZF", Packing::bgzf, 300}, "gzip", 2, "BGZF data ends early: its end-of-file block is missing"},
+        {{"zstd frames", Packing::zstd_frames, 300}, "zstd", 4, ""},
+        {{"bzip2 streams", Packing::bzip2_streams, 300}, "bzip2", 4, ""},
+        {{"xz streams", Packing::xz_streams, 300}, "xz", 6, ""}};
+    for (const auto& [form, decoder, magic_size, between_pieces_failure] : cases) {
         std::vector<std::string> pieces = packed_pieces(text, form);
         std::string packed;
         std::vector<std::size_t> piece_ends;
@@ -188,7 +192,10 @@ TEST(ByteSource, ATruncatedStreamEndsEarlyAfterTheBytesBefore) {
             Decoded decoded = decode(packed.substr(0, cut), 64, 100);
             bool between_pieces = piece_ends[complete_pieces - (complete_pieces > 0)] == cut;
             if (between_pieces) {
-                EXPECT_EQ(decoded.failure, "") << form.name << " cut at " << cut;
+                std::string failure = *between_pieces_failure == '\0'
+                                          ? ""
+                                          : "cannot read report 'r': " + std::string(between_pieces_failure);
+                EXPECT_EQ(decoded.failure, failure) << form.name << " cut at " << cut;
                 EXPECT_EQ(decoded.bytes, whole_pieces) << form.name << " cut at " << cut;
             } else {
                 ASSERT_EQ(decoded.failure, ends_early) << form.name << " cut at " << cut;
@@ -255,6 +262,46 @@ TEST(ByteSource, ADamagedStreamFailsWithWhatIsWrong) {
             EXPECT_EQ(decoded.bytes, c.bytes) << c.name;
         } else {
             EXPECT_TRUE(starts_with(c.bytes, decoded.bytes)) << c.name;
+        }
+    }
+}
+
+// Every optional field of a member's header, and its header CRC, as gzip
+// reads them; a header cut anywhere ends early.
+TEST(ByteSource, GzipHeadersWithEveryOptionalFieldAndTheirChecksum) {
+    std::string text = some_text(30);
+    auto with_crc = [](std::string header) {
+        std::uint32_t crc = crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(header.data()), header.size());
+        return header + static_cast<char>(crc & 0xff) + static_cast<char>(crc >> 8 & 0xff);
+    };
+    const std::string fixed = "\x1f\x8b\x08"s;
+    const std::string rest = "\0\0\0\0\0\x03"s;  // time, extra flags, operating system
+    struct Case {
+        const char* name;
+        std::string header;
+        std::string failure;
+    };
+    const Case cases[] = {
+        {"header CRC", with_crc(fixed + "\x02"s + rest), ""},
+        {"name and header CRC", with_crc(fixed + "\x0a"s + rest + "report.txt\0"s), ""},
+        {"every field", with_crc(fixed + "\x1e"s + rest + "\x04\0ab\0\0"s + "r.txt\0"s + "a comment\0"s), ""},
+        {"extra of length 0", fixed + "\x04"s + rest + "\0\0"s, ""},
+        {"wrong header CRC", with_crc(fixed + "\x0a"s + rest + "report.txt\0"s).replace(12, 1, "R"),
+         "gzip: header checksum mismatch"},
+        {"reserved flag", fixed + "\x20"s + rest, "gzip header is invalid"},
+    };
+    for (const Case& c : cases) {
+        std::string member = gzip_member_after(c.header, text);
+        for (std::size_t input_size : {1, 7, 4096}) {
+            Decoded decoded = decode(member, input_size);
+            EXPECT_EQ(decoded.failure, c.failure.empty() ? "" : "cannot read report 'r': " + c.failure)
+                << c.name << ", input " << input_size;
+            EXPECT_EQ(decoded.bytes, c.failure.empty() ? text : "") << c.name << ", input " << input_size;
+        }
+        if (!c.failure.empty()) continue;
+        for (std::size_t cut = 2; cut < c.header.size(); ++cut) {
+            EXPECT_EQ(decode(member.substr(0, cut), 3).failure, "cannot read report 'r': gzip data ends early")
+                << c.name << " cut at " << cut;
         }
     }
 }

@@ -120,6 +120,15 @@ std::vector<std::string> packed_pieces(std::string_view text, const PackedForm& 
     return pieces;
 }
 
+std::string gzip_member_after(std::string_view header, std::string_view text) {
+    std::string member(header);
+    member += deflate(text, false);
+    append_little_endian(member, crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(text.data()), text.size()),
+                         4);
+    append_little_endian(member, static_cast<std::uint32_t>(text.size()), 4);
+    return member;
+}
+
 std::string pack(std::string_view text, const PackedForm& form) {
     std::string packed;
     for (const std::string& piece : packed_pieces(text, form)) packed += piece;

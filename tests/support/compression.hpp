@@ -29,4 +29,8 @@ std::vector<std::string> packed_pieces(std::string_view text, const PackedForm& 
 // The pieces joined: the file as a compressor would write it.
 std::string pack(std::string_view text, const PackedForm& form);
 
+// A gzip member of `text` after the header bytes `header` (magic, method,
+// flags and the optional fields they announce), with its trailer.
+std::string gzip_member_after(std::string_view header, std::string_view text);
+
 }  // namespace hittab::tests
