@@ -49,6 +49,7 @@ ReadAhead::ReadAhead(int descriptor, std::string path, std::size_t block_size, s
     }
     // The first block here: the decoder is chosen, and made, by this thread.
     fill(blocks_[0]);
+    form_ = source_.form();
     read_count_ = 1;
     if (reading_ended()) return;
 

@@ -50,6 +50,9 @@ public:
     // longer unfinished line is rare, and the caller gathers it elsewhere.
     std::size_t room() const { return block_size_ < max_room ? block_size_ : max_room; }
 
+    // The report's form, known once the first block is read.
+    StreamForm form() const { return form_; }
+
 private:
     static constexpr std::size_t max_room = 128 * 1024;
 
@@ -61,7 +64,8 @@ private:
     std::size_t block_size_;
     std::vector<PaddedBuffer> buffers_;  // each: `room` bytes, then the block
     std::vector<Block> blocks_;
-    bool previous_was_cr_ = false;  // a CR ended the last block; an LF opening the next is its pair
+    bool previous_was_cr_ = false;         // a CR ended the last block; an LF opening the next is its pair
+    StreamForm form_ = StreamForm::plain;  // set before the reading thread starts
 
     std::mutex mutex_;
     std::condition_variable block_read_, block_released_;

@@ -101,6 +101,24 @@ void ReportReader::gather_long_line(const char* text, std::size_t size) {
     std::memset(long_line_.data() + long_line_size_, 0, text_padding);
 }
 
+void ReportReader::raise_damage_in_rest() {
+    if (read_ahead_ == nullptr || read_ahead_->form() == StreamForm::plain) return;
+    if (failure_) std::rethrow_exception(failure_);
+    if (at_end_) return;
+    at_end_ = true;
+    long_line_size_ = 0;
+    pending_begin_ = pending_end_ = nullptr;
+    if (held_.buffer != nullptr) read_ahead_->release();
+    held_ = Block();
+    // Block by block, with no line gathered: only the damage matters now.
+    for (;;) {
+        Block block = read_ahead_->take();
+        read_ahead_->release();
+        if (block.failure) std::rethrow_exception(block.failure);
+        if (block.last) return;
+    }
+}
+
 void ReportReader::close() {
     read_ahead_.reset();
     close_stream(std::move(blast_fp_), "close report", path_);

@@ -31,6 +31,12 @@ public:
     // to read comes after every whole line read before it.
     PaddedView next_lines();
 
+    // After a failure at a line of a compressed report: reads the rest of
+    // the report and throws the damage found there, if any, since damaged
+    // data decodes into lines that break the layout before the checksum
+    // that tells the damage is reached. No line is handed out after it.
+    void raise_damage_in_rest();
+
     // Closes the report; a failure to close is an I/O failure.
     void close();
 

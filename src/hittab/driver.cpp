@@ -49,8 +49,14 @@ std::string with_hint_for_other_reports(std::string text) {
 void convert(ReportReader& report, TableWriter& table, const Kernel& kernel) {
     HitRecord record;
     std::uint64_t line_number = 1;
-    for (PaddedView lines = report.next_lines(); !lines.empty(); lines = report.next_lines()) {
-        line_number = scan_lines(lines, line_number, record, table, kernel);
+    try {
+        for (PaddedView lines = report.next_lines(); !lines.empty(); lines = report.next_lines()) {
+            line_number = scan_lines(lines, line_number, record, table, kernel);
+        }
+    } catch (const Failure& failure) {
+        // A line that cannot be read may be damage that its checksum tells later on.
+        if (failure.kind != FailureKind::io) report.raise_damage_in_rest();
+        throw;
     }
     dump(record, table);
 }

@@ -142,10 +142,16 @@ void convert_all(const Options& options, std::vector<Field> fields, std::string&
 void convert(ReportReader& report, FieldWriter& writer, const Kernel& kernel) {
     LayoutReader layout(report.path(), writer, kernel);
     std::uint64_t line_number = 0;
-    for (PaddedView lines = report.next_lines(); !lines.empty(); lines = report.next_lines()) {
-        layout.read_lines(lines, line_number);
+    try {
+        for (PaddedView lines = report.next_lines(); !lines.empty(); lines = report.next_lines()) {
+            layout.read_lines(lines, line_number);
+        }
+        layout.finish(line_number);
+    } catch (const Failure& failure) {
+        // A line that breaks the layout may be damage that its checksum tells later on.
+        if (failure.kind != FailureKind::io) report.raise_damage_in_rest();
+        throw;
     }
-    layout.finish(line_number);
 }
 
 int run(int argc, const char* const* argv) {

@@ -317,6 +317,21 @@ TEST(CompressedReports, ThroughStandardInputAndProcessSubstitution) {
     }
 }
 
+// Damage that decodes into a title that cannot be read is named as the
+// damage its checksum tells, after the rows before that title.
+TEST(CompressedReports, DamageIsNamedBeforeATitleItBroke) {
+    ScratchDir dir;
+    std::string report = two_hits + "> a b c d\n" + std::string(300000, '\n');
+    for (Packing packing : {Packing::gzip, Packing::zstd, Packing::bzip2, Packing::xz}) {
+        DamagedAtTheEnd damaged = packed_with_a_bad_checksum(report, packing);
+        write_file(dir / "r.z", damaged.packed);
+        fs::remove(dir / "t");
+        expect_failure(run_hittab(dir, {"r.z", "t"}),
+                       "hittab: input/output failure: cannot read report 'r.z': " + damaged.damage + "\n");
+        EXPECT_EQ(read_file(dir / "t"), two_rows);
+    }
+}
+
 TEST(CompressedReports, TruncatedKeepsTheRowsBeforeAndSaysWhy) {
     ScratchDir dir;
     std::string report = "BLASTN 2.12.0+\n\nQuery= q1\n\nLength=900\n";

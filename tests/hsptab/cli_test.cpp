@@ -183,6 +183,27 @@ TEST(HsptabCompressed, DamageKeepsEarlierRowsAndNamesTheReport) {
               "last member\n");
 }
 
+// Damage that decodes into a line breaking the layout is named as the
+// damage its checksum tells, after the rows before that line.
+TEST(HsptabCompressed, DamageIsNamedBeforeALineItBroke) {
+    ScratchDir dir;
+    std::string report = report_with("q", 3);
+    report.replace(report.rfind("Sbjct"), 26, "Sbjct  11  ACG\n");  // cut short
+    for (Packing packing : {Packing::gzip, Packing::zstd, Packing::bzip2, Packing::xz}) {
+        DamagedAtTheEnd damaged = packed_with_a_bad_checksum(report + std::string(300000, '\n'), packing);
+        write_file(dir / "r.z", damaged.packed);
+        Finished run = run_hsptab(dir, {"r.z"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, row_of("q") + row_of("q"));
+        EXPECT_EQ(run.err, "hsptab: input/output failure: cannot read report 'r.z': " + damaged.damage + "\n");
+    }
+    // Intact, the same line is a layout failure.
+    write_file(dir / "r.gz", pack(report, {"gzip", Packing::gzip, 0}));
+    Finished intact = run_hsptab(dir, {"r.gz"});
+    EXPECT_EQ(intact.status, 1);
+    EXPECT_EQ(intact.err.rfind("hsptab: layout failure at line ", 0), 0u) << intact.err;
+}
+
 TEST(HsptabFailures, NameTheReportAndTheLineAndKeepEarlierRows) {
     ScratchDir dir;
     std::string whole = report_with("q", 2);

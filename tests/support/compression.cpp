@@ -120,6 +120,35 @@ std::vector<std::string> packed_pieces(std::string_view text, const PackedForm& 
     return pieces;
 }
 
+DamagedAtTheEnd packed_with_a_bad_checksum(std::string_view text, Packing packing) {
+    DamagedAtTheEnd damaged{pack(text, {"one piece", packing, 0}), ""};
+    std::string& packed = damaged.packed;
+    switch (packing) {
+        case Packing::gzip:
+        case Packing::gzip_members:
+        case Packing::bgzf:
+            packed[packed.size() - 8] ^= 1;  // the trailer's CRC
+            damaged.damage = "gzip: checksum mismatch";
+            break;
+        case Packing::zstd:
+        case Packing::zstd_frames:
+            packed.back() ^= 1;  // the frame's checksum
+            damaged.damage = "zstd: checksum mismatch";
+            break;
+        case Packing::bzip2:
+        case Packing::bzip2_streams:
+            packed[packed.size() - 3] ^= 1;  // the stream's CRC
+            damaged.damage = "bzip2 data is corrupt";
+            break;
+        case Packing::xz:
+        case Packing::xz_streams:
+            packed.back() ^= 1;  // the stream footer's magic
+            damaged.damage = "xz data is corrupt";
+            break;
+    }
+    return damaged;
+}
+
 std::string gzip_member_after(std::string_view header, std::string_view text) {
     std::string member(header);
     member += deflate(text, false);

@@ -29,6 +29,16 @@ std::vector<std::string> packed_pieces(std::string_view text, const PackedForm& 
 // The pieces joined: the file as a compressor would write it.
 std::string pack(std::string_view text, const PackedForm& form);
 
+// `text` packed in one member, frame or stream of `packing` (gzip, zstd,
+// bzip2 or xz) whose checksum at its end is damaged: every byte decodes,
+// then the stream fails with `damage` (the words after "cannot read report
+// 'R': ").
+struct DamagedAtTheEnd {
+    std::string packed;
+    std::string damage;
+};
+DamagedAtTheEnd packed_with_a_bad_checksum(std::string_view text, Packing packing);
+
 // A gzip member of `text` after the header bytes `header` (magic, method,
 // flags and the optional fields they announce), with its trailer.
 std::string gzip_member_after(std::string_view header, std::string_view text);
