@@ -182,7 +182,9 @@ ByteSource::ByteSource(int descriptor, std::string path, std::size_t input_size)
       input_size_(std::max(input_size, recognition_size)),
       input_(new unsigned char[input_size_]) {
     struct stat status;
-    waits_ = fstat(descriptor_, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
+    // A closed descriptor (`hsptab <&-`) fails here, before the wake pipe below could take its number.
+    if (fstat(descriptor_, &status) != 0) throw io_failure("read report", path_, errno);
+    waits_ = !(S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
     if (waits_ && pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) throw io_failure("read report", path_, errno);
 }
 

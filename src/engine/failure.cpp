@@ -22,6 +22,12 @@ Failure report_missing(const std::string& path) {
     return Failure(FailureKind::precondition, "the report " + quoted(path) + " does not exist");
 }
 
+Failure report_unreachable(const std::string& path, int error_number) {
+    return Failure(FailureKind::precondition,
+                   "the report " + quoted(path) + " cannot be examined: " + system_message(error_number), 0,
+                   error_number);
+}
+
 Failure table_exists(const std::string& path) {
     return Failure(FailureKind::precondition, "the table " + quoted(path) + " already exists; it is left untouched");
 }

@@ -33,6 +33,8 @@ struct Failure : std::runtime_error {
 // scripts and workflow managers match on them: change none without need.
 Failure wrong_argument_count(int given, const char* usage);
 Failure report_missing(const std::string& path);
+// "the report '<path>' cannot be examined: <system message>"
+Failure report_unreachable(const std::string& path, int error_number);
 Failure table_exists(const std::string& path);
 // "cannot <action> '<path>': <system message>"
 Failure io_failure(const char* action, const std::string& path, int error_number);

@@ -1,10 +1,26 @@
 #include "file.hpp"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 
 #include "failure.hpp"
 
 namespace hittab {
+
+void require_report_entry(const std::string& path) {
+    struct stat status;
+    if (::stat(path.c_str(), &status) == 0) return;
+    // A dangling link, or nothing at all.
+    if (errno == ENOENT) throw report_missing(path);
+    throw report_unreachable(path, errno);
+}
+
+void require_no_table_entry(const std::string& path) {
+    struct stat status;
+    if (::lstat(path.c_str(), &status) == 0) throw table_exists(path);
+    if (errno != ENOENT) throw io_failure("create table", path, errno);
+}
 
 FileHandle open_for_reading(const std::string& path) {
     errno = 0;

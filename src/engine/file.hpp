@@ -13,6 +13,16 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
+// The precondition on a report's path: something is there, links followed.
+// Nothing there is "does not exist"; a path that cannot be examined
+// (permission, a file where a folder is named) says why.
+void require_report_entry(const std::string& path);
+
+// The precondition on a table's path: nothing is there, not even a dangling
+// link ("already exists"); a path that cannot be examined is an I/O failure
+// ("create table").
+void require_no_table_entry(const std::string& path);
+
 // Opens `path` for reading bytes; a refusal is an I/O failure ("open report").
 FileHandle open_for_reading(const std::string& path);
 

@@ -18,13 +18,6 @@ namespace {
 constexpr const char program[] = "hittab";
 constexpr const char usage_line[] = "usage: hittab REPORT TABLE";
 
-// True for anything the path names, links followed; false when nothing is
-// there or the entry cannot be examined.
-bool names_existing_entry(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::exists(std::filesystem::status(path, error));
-}
-
 // True for anything at the path itself, a dangling link included.
 bool names_any_entry(const std::string& path) {
     std::error_code error;
@@ -62,7 +55,8 @@ void convert(ReportReader& report, TableWriter& table, const Kernel& kernel) {
 }
 
 void main(const std::string& blastoutputfilename, const std::string& outputfilename) {
-    if (!names_existing_entry(blastoutputfilename)) throw report_missing(blastoutputfilename);
+    // A report that is there but cannot be examined is said so, with why, not said to be missing.
+    require_report_entry(blastoutputfilename);
     if (names_any_entry(outputfilename)) throw table_exists(outputfilename);
 
     // The table is created before the report is opened; on the way out the

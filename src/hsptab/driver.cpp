@@ -1,10 +1,13 @@
 #include "driver.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <new>
 #include <optional>
 
@@ -69,6 +72,11 @@ Request parse(int argc, const char* const* argv, Options& options) {
             return std::string(argv[++i]);
         };
         if (only_reports || argument == standard_input || argument.empty() || argument[0] != '-') {
+            // Standard input can be read once: a second "-" would read nothing, or fail.
+            if (argument == standard_input &&
+                std::find(options.reports.begin(), options.reports.end(), argument) != options.reports.end()) {
+                throw UsageError{"standard input (-) is given twice"};
+            }
             options.reports.push_back(argument);
         } else if (argument == "--") {
             only_reports = true;
@@ -97,14 +105,14 @@ std::string name_of(const std::string& report) { return report == standard_input
 // Converts every report in order; `current` names the one being read.
 void convert_all(const Options& options, std::vector<Field> fields, std::string& current) {
     for (const std::string& report : options.reports) {
-        std::error_code error;
-        if (report != standard_input && !std::filesystem::exists(std::filesystem::status(report, error))) {
-            throw report_missing(report);
+        if (report != standard_input) {
+            require_report_entry(report);
+        } else if (fcntl(STDIN_FILENO, F_GETFD) == -1) {
+            // Closed (`hsptab <&-`): said before the table could take its descriptor.
+            throw io_failure("read report", standard_input_name, errno);
         }
     }
-    if (options.table && std::filesystem::exists(std::filesystem::symlink_status(*options.table))) {
-        throw table_exists(*options.table);
-    }
+    if (options.table) require_no_table_entry(*options.table);
     RowOutput output = options.table ? RowOutput(create_exclusively(*options.table), *options.table)
                                      : RowOutput(FileHandle(stdout), standard_output_name);
     try {

@@ -86,6 +86,21 @@ TEST(Preconditions, MissingReportCreatesNoTable) {
     }
 }
 
+TEST(Preconditions, AReportThatCannotBeExaminedSaysWhyAndCreatesNoTable) {
+    ScratchDir dir;
+    write_file(dir / "r", two_hits);
+    fs::create_symlink("loop2", dir / "loop1");
+    fs::create_symlink("loop1", dir / "loop2");
+    const std::pair<const char*, const char*> cases[] = {{"r/x", "Not a directory"},
+                                                         {"loop1", "Too many levels of symbolic links"}};
+    for (const auto& [report, why] : cases) {
+        Finished run = run_hittab(dir, {report, "t"});
+        expect_failure(run, std::string("hittab: precondition failed: the report '") + report +
+                                "' cannot be examined: " + why + "\n");
+        EXPECT_FALSE(fs::exists(dir / "t"));
+    }
+}
+
 TEST(Preconditions, ExistingTableIsLeftExactlyAsItWas) {
     ScratchDir dir;
     write_file(dir / "r", two_hits);

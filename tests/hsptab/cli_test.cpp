@@ -107,6 +107,48 @@ TEST(HsptabInput, MissingReportStopsBeforeAnythingIsWritten) {
     EXPECT_FALSE(fs::exists(dir / "t"));
 }
 
+// A path that cannot be examined says why, and stops before a table is made.
+TEST(HsptabInput, PathsThatCannotBeExaminedSayWhy) {
+    ScratchDir dir;
+    write_file(dir / "a", report_with("qa", 1));
+    fs::create_symlink("loop2", dir / "loop1");
+    fs::create_symlink("loop1", dir / "loop2");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"a/r", "-o", "t"}, "hsptab: precondition failed: the report 'a/r' cannot be examined: Not a directory\n"},
+        {{"loop1", "-o", "t"},
+         "hsptab: precondition failed: the report 'loop1' cannot be examined: Too many levels of symbolic links\n"},
+        {{"a", "-o", "a/t"}, "hsptab: input/output failure: cannot create table 'a/t': Not a directory\n"},
+    };
+    for (const auto& [args, err] : cases) {
+        Finished run = run_hsptab(dir, args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, err);
+        EXPECT_FALSE(fs::exists(dir / "t"));
+    }
+}
+
+// Standard input is read once; closed, it fails at once instead of waiting.
+TEST(HsptabInput, StandardInputClosedOrGivenTwice) {
+    ScratchDir dir;
+    write_file(dir / "a", report_with("qa", 1));
+#ifndef HITTAB_EMULATOR  // the emulator may take descriptor 0 for itself
+    for (const std::string& table : {"", " -o t"}) {
+        Finished closed = run_shell(dir, "timeout 20 " + command_line_for(HSPTAB_BINARY) + table + " <&-");
+        EXPECT_EQ(closed.status, 1) << table;
+        EXPECT_EQ(closed.err,
+                  "hsptab: input/output failure: cannot read report 'standard input': Bad file descriptor\n")
+            << table;
+        EXPECT_FALSE(fs::exists(dir / "t"));
+    }
+#endif
+    Limits from_file;
+    from_file.input = "a";
+    Finished twice = run_hsptab(dir, {"-", "a", "-"}, from_file);
+    EXPECT_EQ(twice.status, 2);
+    EXPECT_EQ(twice.out, "");
+    EXPECT_EQ(twice.err, "hsptab: standard input (-) is given twice\n" + usage);
+}
+
 TEST(HsptabOutput, TableIsCreatedNeverOverwritten) {
     ScratchDir dir;
     write_file(dir / "r", report_with("q", 1));
