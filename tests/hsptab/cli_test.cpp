@@ -132,7 +132,7 @@ TEST(HsptabInput, StandardInputClosedOrGivenTwice) {
     ScratchDir dir;
     write_file(dir / "a", report_with("qa", 1));
 #ifndef HITTAB_EMULATOR  // the emulator may take descriptor 0 for itself
-    for (const std::string& table : {"", " -o t"}) {
+    for (const char* table : {"", " -o t"}) {
         Finished closed = run_shell(dir, "timeout 20 " + command_line_for(HSPTAB_BINARY) + table + " <&-");
         EXPECT_EQ(closed.status, 1) << table;
         EXPECT_EQ(closed.err,
