@@ -121,32 +121,27 @@ std::vector<std::string> packed_pieces(std::string_view text, const PackedForm& 
 }
 
 DamagedAtTheEnd packed_with_a_bad_checksum(std::string_view text, Packing packing) {
-    DamagedAtTheEnd damaged{pack(text, {"one piece", packing, 0}), ""};
-    std::string& packed = damaged.packed;
-    switch (packing) {
-        case Packing::gzip:
-        case Packing::gzip_members:
-        case Packing::bgzf:
-            packed[packed.size() - 8] ^= 1;  // the trailer's CRC
-            damaged.damage = "gzip: checksum mismatch";
-            break;
-        case Packing::zstd:
-        case Packing::zstd_frames:
-            packed.back() ^= 1;  // the frame's checksum
-            damaged.damage = "zstd: checksum mismatch";
-            break;
-        case Packing::bzip2:
-        case Packing::bzip2_streams:
-            packed[packed.size() - 3] ^= 1;  // the stream's CRC
-            damaged.damage = "bzip2 data is corrupt";
-            break;
-        case Packing::xz:
-        case Packing::xz_streams:
-            packed.back() ^= 1;  // the stream footer's magic
-            damaged.damage = "xz data is corrupt";
-            break;
-    }
-    return damaged;
+    struct Checksum {
+        std::size_t from_end;  // where its byte to damage lies, counted from the end
+        const char* damage;
+    };
+    auto checksum = [packing]() -> Checksum {
+        switch (packing) {
+            case Packing::gzip:
+            case Packing::gzip_members:
+            case Packing::bgzf: return {8, "gzip: checksum mismatch"};  // the trailer's CRC
+            case Packing::zstd:
+            case Packing::zstd_frames: return {1, "zstd: checksum mismatch"};  // the frame's checksum
+            case Packing::bzip2:
+            case Packing::bzip2_streams: return {3, "bzip2 data is corrupt"};  // the stream's CRC
+            case Packing::xz:
+            case Packing::xz_streams: return {1, "xz data is corrupt"};  // the stream footer's magic
+        }
+        return {1, ""};
+    }();
+    std::string packed = pack(text, {"one piece", packing, 0});
+    packed[packed.size() - checksum.from_end] ^= 1;
+    return {packed, checksum.damage};
 }
 
 std::string gzip_member_after(std::string_view header, std::string_view text) {
