@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "bits.hpp"
 #include "kernel.hpp"
 
 namespace hittab {
