@@ -309,7 +309,8 @@ def prepare(workdir, blast_dir, seed):
     checked([makeblastdb, "-in", "prot_ids.fa", "-dbtype", "prot", "-parse_seqids", "-out", "prot_ids"], workdir)
 
     # Debian installs rpsblast as rpsblast+.
-    rpsblast = find_program(blast_dir, "rpsblast", "rpsblast+")
+    # Debian's "rpsblast" runs legacy blastall's; "rpsblast+" is always BLAST+'s.
+    rpsblast = find_program(blast_dir, "rpsblast+", "rpsblast")
     makeprofiledb = find_program(blast_dir, "makeprofiledb")
     psiblast = find_program(blast_dir, "psiblast")
     if not (rpsblast and makeprofiledb and psiblast):

@@ -12,6 +12,12 @@
 
 namespace hittab::tests {
 
+// HSPTAB_GENERAL_READERS=1 in the environment runs every conversion of
+// these tests through the general readers alone, the quick readers of
+// BLAST+'s usual lines left out: both must read every report the same.
+// Whether it is set for this run.
+extern const bool general_readers_only;
+
 struct HspOutcome {
     std::string table;
     bool failed = false;
