@@ -153,8 +153,12 @@ const char* read_alignment_line(const MarkedLines& marked, const char* start, co
     AlignmentLine line;
     GapCount gaps;
     bool usual = false;
-    if (quick_readers_first && start[5] == ' ') {
-        const char* line_end = find_marked<&AlignmentMasks::line_feeds>(marked, start, text_end);
+    // A last line without its line feed is left to the general reader, as
+    // the masks past the text's end say nothing.
+    const char* line_end = quick_readers_first && start[5] == ' '
+                               ? find_marked<&AlignmentMasks::line_feeds>(marked, start, text_end)
+                               : text_end;
+    if (line_end != text_end) {
         UsualLine usual_line;
         usual = read_usual_line(marked, static_cast<std::size_t>(start - marked.begin),
                                 static_cast<std::size_t>(line_end - marked.begin), usual_line);

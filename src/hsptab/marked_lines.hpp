@@ -18,6 +18,7 @@ namespace hittab::hsptab {
 struct MarkedLines {
     const char* begin;
     const AlignmentMasks* masks;
+    std::size_t windows;  // the text's; masks[windows] is the zeroed one
 };
 
 // The bits of `mask` for the 64 bytes from the one at offset `at`: bit i
@@ -26,6 +27,7 @@ struct MarkedLines {
 template <std::uint64_t AlignmentMasks::*mask>
 inline std::uint64_t marks_from(const MarkedLines& marked, std::size_t at) {
     std::size_t window = at / 64;
+    assert(window < marked.windows);  // so that masks[window + 1] exists
     unsigned shift = at % 64;
     return marked.masks[window].*mask >> shift | (marked.masks[window + 1].*mask << 1) << (63 - shift);
 }
@@ -37,6 +39,7 @@ inline const char* find_marked(const MarkedLines& marked, const char* from, cons
     auto at = static_cast<std::size_t>(from - marked.begin);
     auto stop = static_cast<std::size_t>(limit - marked.begin);
     std::size_t window = at / 64;
+    assert(window < marked.windows);
     std::uint64_t bits = marked.masks[window].*mask >> (at % 64);
     while (bits == 0) {
         at = ++window * 64;
@@ -70,7 +73,7 @@ public:
           window_(at / 64),
           windows_((size + 63) / 64),
           pending_(masks_[window_].line_feeds & bits_from(at % 64)) {
-        assert(at <= size);
+        assert(at <= size && windows_ <= marked.windows);
     }
 
     // The next line feed's offset, or `none`.
