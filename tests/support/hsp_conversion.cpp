@@ -48,6 +48,10 @@ const bool general_readers_only = [] {
     return only;
 }();
 
+QuickReaders::QuickReaders(bool on) : before_(hsptab::quick_readers_first) { hsptab::quick_readers_first = on; }
+
+QuickReaders::~QuickReaders() { hsptab::quick_readers_first = before_; }
+
 HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fields, bool comments,
                                  std::size_t block_size, const Kernel& kernel) {
     return run_conversion(fields, comments, [&](hsptab::FieldWriter& writer) {

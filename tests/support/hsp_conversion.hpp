@@ -18,6 +18,19 @@ namespace hittab::tests {
 // Whether it is set for this run.
 extern const bool general_readers_only;
 
+// The quick readers on or off for the scope of one test's reading, then
+// as they were.
+class QuickReaders {
+public:
+    explicit QuickReaders(bool on);
+    ~QuickReaders();
+    QuickReaders(const QuickReaders&) = delete;
+    QuickReaders& operator=(const QuickReaders&) = delete;
+
+private:
+    bool before_;
+};
+
 struct HspOutcome {
     std::string table;
     bool failed = false;
