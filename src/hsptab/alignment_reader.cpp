@@ -1,6 +1,5 @@
 #include "alignment_reader.hpp"
 
-#include <cctype>
 #include <string>
 #include <string_view>
 
@@ -209,9 +208,14 @@ const char* read_alignment_line(const MarkedLines& marked, const char* start, co
     }
     if (is_query) hsp.query_letters += residues.size() - line_gaps;
     if (progress.keep_sequences) {
-        // Masked letters are lower case in the report, upper case in BLAST's table.
+        // Masked letters are lower case in the report, upper case in BLAST's
+        // table: ASCII's upper case, as the C locale's toupper has it,
+        // without a call for every residue.
         std::string& sequence = is_query ? hsp.query_sequence : hsp.subject_sequence;
-        for (char residue : residues) sequence += static_cast<char>(std::toupper(static_cast<unsigned char>(residue)));
+        std::size_t kept = sequence.size();
+        sequence.resize(kept + residues.size());
+        char* out = &sequence[kept];
+        for (char residue : residues) *out++ = residue >= 'a' && residue <= 'z' ? residue - ('a' - 'A') : residue;
     }
     if (is_query) {
         progress.awaiting_subject_columns = residues.size();
