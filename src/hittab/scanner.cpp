@@ -48,11 +48,9 @@ std::string_view without_tags(std::string_view token, std::string& scratch) {
     return scratch;
 }
 
-// The tokens of a line that fits one 64-byte window, cut at runs of
-// whitespace as the kernel's tokenise cuts them, from that window's masks:
-// the first and last byte of each token are bits of two masks. Walking them
-// costs a few bit steps per token and no branch on a token's length, which
-// varies from line to line. Nearly every line read here is this short;
+// The tokens of a line that fits one 64-byte window, cut at whitespace as the kernel's tokenise cuts them, from that
+// window's masks: the first and last byte of each token are bits of two masks. Walking them costs a few bit steps per
+// token and no branch on a token's length, which varies from line to line. Nearly every line read here is this short;
 // longer ones go through tokenise.
 struct ShortLineTokens {
     const char* text;

@@ -157,7 +157,7 @@ void append_percentage(std::string& text, std::uint64_t part, std::uint64_t whol
 
 namespace {
 
-// BLAST's trace-back operations: runs of identical columns as their count,
+// BLAST's trace-back operations: identical columns in a row as their count,
 // every other column as its query and subject letters. At most two bytes a column.
 char* put_btop(char* out, const std::string& query, const std::string& subject) {
     std::uint64_t identical = 0;
@@ -246,7 +246,7 @@ inline std::size_t field_bound(Field field, const Run& run, const Query& query, 
     return number_bound;
 }
 
-// The row-dependent part of the bound of fields known when compiling.
+// The row-dependent share of the bound of fields known when compiling.
 template <Field... fields>
 std::size_t sized_bounds(FieldList<fields...>, const Run& run, const Query& query, const Subject& subject,
                          const Hsp& hsp) {
@@ -411,7 +411,7 @@ inline char* put_field(char* out, Field field, const Run& run, const Query& quer
         case Field::qcovhsp: {
             // BLAST's rounding, and its counting: the query's letters in the
             // alignment (amino acids where the query is translated) against
-            // its length (in nucleotides then), and 99 for a part that rounds to all.
+            // its length (in nucleotides then), and 99 for a share that rounds to all.
             std::uint64_t coverage =
                 query.length == 0 ? 0 : (hsp.query_letters * 200 + query.length) / (2 * query.length);
             if (coverage >= 100 && hsp.query_letters < query.length) coverage = 99;

@@ -73,7 +73,7 @@ struct RowFormat {
     bool comments;
     bool standard;  // the fields are the standard twelve, in their order
     bool needs_sequences = false;
-    // A row's bound: the fixed part of every field, separators, the line
+    // A row's bound: the fixed share of every field, separators, the line
     // end and the 7 bytes a short text may write past its end included; and
     // the fields whose bound depends on the row.
     std::size_t fixed_bound = 1 + 7;

@@ -45,8 +45,8 @@ std::string shown(std::string_view line) {
     return text;
 }
 
-// A line of a wrapped query definition that is one piece of a word too long
-// for a line.
+// A line of a wrapped query definition that holds nothing but a slice of
+// a word too long for a line.
 bool is_cut_word(std::string_view text) { return text.size() == 68 && text.find(' ') == std::string_view::npos; }
 
 }  // namespace

@@ -4,9 +4,9 @@
 // writer with its query, subject and program.
 //
 // Words used throughout: a run is one BLAST run, a program line and what
-// follows it up to the next; a piece is what one thread converts of a
-// report read on several, from a query line on; a part is the up to 128 KiB
-// of lines marked and read at once, while they are in cache.
+// follows it up to the next; a stretch is the bytes of the file one thread
+// takes, and a piece what it converts of them, from a query line on; a part
+// is the up to 128 KiB of lines marked and read at once (part_size.hpp).
 #pragma once
 
 #include <cstdint>

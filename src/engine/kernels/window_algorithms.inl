@@ -54,8 +54,8 @@ std::size_t find_candidate_lines(PaddedView& text, std::uint64_t& line_number, C
     const char* end = start + text.size();
     if (start >= end || capacity == 0) return 0;
     std::size_t count = 0;
-    auto line_between = [&](const char* begin, const char* after) { return text.part(begin, after); };
-    auto rest_from = [&](const char* from) { return text.part(from, end); };
+    auto line_between = [&](const char* begin, const char* after) { return text.between(begin, after); };
+    auto rest_from = [&](const char* from) { return text.between(from, end); };
 
     const char* open_line = nullptr;  // a candidate whose LF is still ahead
     std::uint64_t open_number = 0;
