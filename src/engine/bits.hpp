@@ -76,13 +76,17 @@ inline std::uint64_t first_below_0x21(std::uint64_t bytes) {
     return (bytes - 0x2121212121212121ull) & ~bytes & 0x8080808080808080ull;
 }
 
+// Bit 8i + 7 set for each byte i of `bytes` that is zero, exactly: no
+// false hit after a zero byte.
+inline std::uint64_t zero_bytes(std::uint64_t bytes) {
+    constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Full;
+    return ~(((bytes & low_bits) + low_bits) | bytes | low_bits);
+}
+
 // The first of eight bytes (as load_eight gives them) that is `byte`, or 8
 // when none is.
 inline std::size_t first_byte_of(std::uint64_t bytes, char byte) {
-    constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Full;
-    std::uint64_t zeros = bytes ^ (0x0101010101010101ull * static_cast<unsigned char>(byte));
-    // Exact, byte by byte: a byte's top bit set only where it was zero.
-    std::uint64_t found = ~(((zeros & low_bits) + low_bits) | zeros | low_bits);
+    std::uint64_t found = zero_bytes(bytes ^ (0x0101010101010101ull * static_cast<unsigned char>(byte)));
     return found == 0 ? 8 : lowest_bit(found) / 8;
 }
 

@@ -4,6 +4,8 @@
 #include <iterator>
 #include <string>
 
+#include "bits.hpp"
+
 namespace hittab {
 
 namespace {
@@ -74,8 +76,8 @@ struct ShortLineTokens {
 
     // The next token; there must be one. `has_equals_sign` tells whether it holds an '='.
     std::string_view take(bool& has_equals_sign) {
-        auto first = static_cast<unsigned>(__builtin_ctzll(starts));
-        auto last = static_cast<unsigned>(__builtin_ctzll(ends));
+        unsigned first = lowest_bit(starts);
+        unsigned last = lowest_bit(ends);
         // The token's bits: from its first byte up to its last.
         std::uint64_t token_bits = (ends & -ends) - (starts & -starts) + (ends & -ends);
         has_equals_sign = (equals_signs & token_bits) != 0;

@@ -93,7 +93,9 @@ TEST(LineStarts, ProgramLinesAreAKnownNameASpaceAndAVersion) {
     for (const Case& c : cases) {
         std::string_view name;
         EXPECT_EQ(hsptab::is_program_line(c.line, name), c.name != nullptr) << c.line;
-        if (c.name != nullptr) EXPECT_EQ(name, c.name) << c.line;
+        if (c.name != nullptr) {
+            EXPECT_EQ(name, c.name) << c.line;
+        }
     }
 }
 
