@@ -161,23 +161,16 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
         case Place::before_program: read_before_program(line, line_number); return;
         case Place::web_preamble: read_web_preamble(line, line_number); return;
         case Place::query_definition: read_query_definition(line, line_number); return;
-        case Place::subject_title:
-            if (kind == LineKind::subject_title) {
-                start_subject(line.substr(1));
-            } else {
-                read_subject_title(line, line_number);
-            }
-            return;
-        case Place::web_more_titles:
-            // Further titles and IDs of sequences identical to the first.
-            if (starts_with(line, "Range ")) place_ = Place::in_subject;
-            return;
-        case Place::in_hsp: read_in_hsp(line, line_number); return;
+        case Place::subject_title: read_subject_title(kind, line, line_number); return;
+        case Place::web_more_titles: read_web_more_titles(line); return;
+        case Place::in_hsp: read_in_hsp(kind, line, line_number); return;
         case Place::in_run:
         case Place::in_query:
-        case Place::in_subject: break;
+        case Place::in_subject: read_between_alignments(kind, line, line_number); return;
     }
-    // Between alignments.
+}
+
+void LayoutReader::read_between_alignments(LineKind kind, std::string_view line, std::uint64_t line_number) {
     switch (kind) {
         case LineKind::database:
             if (place_ != Place::in_subject) read_database(line);
@@ -276,7 +269,11 @@ void LayoutReader::read_query_number_line(std::string_view line, std::uint64_t l
     place_ = Place::in_query;
 }
 
-void LayoutReader::read_subject_title(std::string_view line, std::uint64_t line_number) {
+void LayoutReader::read_subject_title(LineKind kind, std::string_view line, std::uint64_t line_number) {
+    if (kind == LineKind::subject_title) {  // a title in place of the one begun
+        start_subject(line.substr(1));
+        return;
+    }
     std::string_view text = trim(line);
     if (starts_with(text, "Length=") || starts_with(text, "Length =")) {
         read_subject_length(text, line_number);
@@ -293,8 +290,13 @@ void LayoutReader::read_subject_title(std::string_view line, std::uint64_t line_
     }
 }
 
-void LayoutReader::read_in_hsp(std::string_view line, std::uint64_t line_number) {
-    switch (kind_of_line(line)) {
+// Further titles and IDs of sequences identical to the first.
+void LayoutReader::read_web_more_titles(std::string_view line) {
+    if (starts_with(line, "Range ")) place_ = Place::in_subject;
+}
+
+void LayoutReader::read_in_hsp(LineKind kind, std::string_view line, std::uint64_t line_number) {
+    switch (kind) {
         case LineKind::subject_title:
             finish_hsp(line_number);
             start_subject(line.substr(1));

@@ -20,6 +20,7 @@
 #include "field_writer.hpp"
 #include "hsp.hpp"
 #include "kernel.hpp"
+#include "line_starts.hpp"
 #include "padded_text.hpp"
 
 namespace hittab::hsptab {
@@ -97,14 +98,17 @@ private:
 
     // Every line these are given lies in padded text: the bytes past its
     // end may be read. read_line takes any line; the functions after it
-    // each take the lines of one place.
+    // each take the lines of one place, with the line's kind where the
+    // place turns on it.
     void read_line(std::string_view line, std::uint64_t line_number);
     void read_before_program(std::string_view line, std::uint64_t line_number);
     void read_web_preamble(std::string_view line, std::uint64_t line_number);
     void read_query_definition(std::string_view line, std::uint64_t line_number);
     void read_query_number_line(std::string_view line, std::uint64_t line_number);
-    void read_subject_title(std::string_view line, std::uint64_t line_number);
-    void read_in_hsp(std::string_view line, std::uint64_t line_number);
+    void read_subject_title(LineKind kind, std::string_view line, std::uint64_t line_number);
+    void read_web_more_titles(std::string_view line);
+    void read_in_hsp(LineKind kind, std::string_view line, std::uint64_t line_number);
+    void read_between_alignments(LineKind kind, std::string_view line, std::uint64_t line_number);
 
     void start_program(std::string_view program_line, std::string_view name, std::uint64_t line_number);
     void start_query(std::string_view definition, std::uint64_t line_number);
