@@ -1,4 +1,4 @@
-// The kinds of failure that end a run, and the words they are reported in.
+// The kinds of failure that end a conversion, and the words they are reported in.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,7 @@ enum class FailureKind {
 };
 
 // Every failure travels as this exception to the entry point, which reports
-// it and ends the run with status 1.
+// it and ends the conversion with status 1.
 struct Failure : std::runtime_error {
     Failure(FailureKind failure_kind, const std::string& message, std::uint64_t failing_line = 0, int system_error = 0)
         : std::runtime_error(message), kind(failure_kind), line_number(failing_line), error_number(system_error) {}

@@ -30,7 +30,7 @@ public:
         return size_ >= prefix.size() && std::memcmp(data_, prefix.data(), prefix.size()) == 0;
     }
 
-    // Any part of padded text is padded text: what lies around it is either
+    // Any cut of padded text is padded text: what lies around it is either
     // more of the text or the padding.
     PaddedView substr(std::size_t position, std::size_t count = std::string_view::npos) const {
         if (position > size_) position = size_;
@@ -38,9 +38,9 @@ public:
         return PaddedView(data_ + position, count);
     }
 
-    // The part from `begin` up to `end`, two places inside this view: the
+    // The text from `begin` up to `end`, two places inside this view: the
     // kernels' unchecked cut, for their inner loops.
-    PaddedView part(const char* begin, const char* end) const {
+    PaddedView between(const char* begin, const char* end) const {
         return PaddedView(begin, static_cast<std::size_t>(end - begin));
     }
 

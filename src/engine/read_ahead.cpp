@@ -4,15 +4,10 @@
 #include <cstring>
 #include <new>
 
+#include "part_size.hpp"
 #include "small_thread.hpp"
 
 namespace hittab {
-
-namespace {
-
-constexpr std::size_t piece_size = 128 * 1024;
-
-}  // namespace
 
 std::size_t normalise_line_ends(char* text, std::size_t size, bool& previous_was_cr) {
     const char* read = text;
@@ -82,9 +77,9 @@ void ReadAhead::fill(Block& block) {
     block.failure = nullptr;
     try {
         while (block.size < block_size_) {
-            // In pieces, each searched for CR while it is still in cache.
-            std::size_t piece = std::min(block_size_ - block.size, piece_size);
-            std::size_t got = source_.read(block.data + block.size, piece);
+            // In parts, each searched for CR while it is still in cache.
+            std::size_t part = std::min(block_size_ - block.size, part_size);
+            std::size_t got = source_.read(block.data + block.size, part);
             if (got == 0) {
                 block.last = true;
                 break;

@@ -55,7 +55,7 @@ PaddedView ReportReader::next_lines() {
 
         Block block = read_ahead_->take();
         // The unfinished line goes just before the new block, in its room,
-        // so that it and the block's first lines are one run of text.
+        // so that it and the block's first lines are one text.
         std::size_t pending = pending_end_ - pending_begin_;
         const char* start = nullptr;
         if (long_line_size_ == 0 && pending <= read_ahead_->room()) {

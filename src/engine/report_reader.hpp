@@ -1,4 +1,4 @@
-// The report reader: hands out the report as runs of whole lines read in
+// The report reader: hands out the report as whole lines, read in
 // large blocks, with every line end (LF, CR LF or a lone CR) turned into a
 // single LF. A gzip or zstd report is decompressed on the way, so callers
 // see the same lines either way. The blocks are read ahead by a thread of
@@ -25,7 +25,7 @@ public:
     // blocks of `block_size` bytes; the stream's own buffer is never used.
     ReportReader(FileHandle blast_fp, std::string path, std::size_t block_size = default_block_size);
 
-    // The next run of whole lines, each ending in LF, except that the
+    // The next whole lines, each ending in LF, except that the
     // report's last line is handed out without one when the report has none.
     // Empty at the end of the report. Valid until the next call. A failure
     // to read comes after every whole line read before it.

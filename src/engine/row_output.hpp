@@ -1,6 +1,6 @@
 // Row output: bytes gathered in a large buffer and handed to the stream in
 // few, large writes. Every refused write is a failure; rows still pending
-// when a failure ends the run are written on the way out, and if even that
+// when a failure ends the conversion are written on the way out, and if even that
 // is refused, the caller learns it.
 #pragma once
 
@@ -44,7 +44,7 @@ public:
     // Writes what is pending, flushes and closes; any refusal is an I/O failure.
     void close();
 
-    // The same, after another failure has ended the run: returns empty text
+    // The same, after another failure has ended the conversion: returns empty text
     // when every row reached the file, else the note for the failure report.
     // A refused write that was itself the failure is not noted twice.
     std::string close_after_failure() noexcept;

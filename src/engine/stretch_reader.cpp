@@ -10,6 +10,7 @@
 
 #include "byte_source.hpp"
 #include "failure.hpp"
+#include "part_size.hpp"
 #include "read_ahead.hpp"
 
 namespace hittab {
@@ -20,9 +21,9 @@ namespace {
 // bytes, and doubles for a long line.
 constexpr std::size_t first_extension = 4 * 1024;
 // The most one read asks for: the bytes are still in cache when they are
-// searched for CR right after. A range of 128 KiB, the byte before it and
-// the first bytes past it fit in one read.
-constexpr std::size_t largest_read = 128 * 1024 + 2 * first_extension;
+// searched for CR right after. A part, the byte before it and the first
+// bytes past it fit in one read.
+constexpr std::size_t largest_read = part_size + 2 * first_extension;
 constexpr std::uint64_t no_limit = ~std::uint64_t{0};
 
 }  // namespace

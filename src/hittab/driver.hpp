@@ -1,5 +1,5 @@
-// The run driver: checks the command line and the two file preconditions,
-// owns the run's state, and turns the outcome into the exit status.
+// The driver: checks the command line and the two file preconditions,
+// owns the conversion's state, and turns the outcome into the exit status.
 #pragma once
 
 #include <string>
@@ -16,7 +16,7 @@ namespace hittab {
 void convert(ReportReader& report, TableWriter& table, const Kernel& kernel = best_kernel());
 
 // Converts the report `blastoutputfilename` into the new table
-// `outputfilename`. Raises a Failure on anything that stops the run; the
+// `outputfilename`. Raises a Failure on anything that stops the conversion; the
 // table then keeps the rows written before the failure.
 void main(const std::string& blastoutputfilename, const std::string& outputfilename);
 

@@ -4,6 +4,8 @@
 #include <iterator>
 #include <string>
 
+#include "bits.hpp"
+
 namespace hittab {
 
 namespace {
@@ -48,11 +50,9 @@ std::string_view without_tags(std::string_view token, std::string& scratch) {
     return scratch;
 }
 
-// The tokens of a line that fits one 64-byte window, cut at runs of
-// whitespace as the kernel's tokenise cuts them, from that window's masks:
-// the first and last byte of each token are bits of two masks. Walking them
-// costs a few bit steps per token and no branch on a token's length, which
-// varies from line to line. Nearly every line read here is this short;
+// The tokens of a line that fits one 64-byte window, cut at whitespace as the kernel's tokenise cuts them, from that
+// window's masks: the first and last byte of each token are bits of two masks. Walking them costs a few bit steps per
+// token and no branch on a token's length, which varies from line to line. Nearly every line read here is this short;
 // longer ones go through tokenise.
 struct ShortLineTokens {
     const char* text;
@@ -76,8 +76,8 @@ struct ShortLineTokens {
 
     // The next token; there must be one. `has_equals_sign` tells whether it holds an '='.
     std::string_view take(bool& has_equals_sign) {
-        auto first = static_cast<unsigned>(__builtin_ctzll(starts));
-        auto last = static_cast<unsigned>(__builtin_ctzll(ends));
+        unsigned first = lowest_bit(starts);
+        unsigned last = lowest_bit(ends);
         // The token's bits: from its first byte up to its last.
         std::uint64_t token_bits = (ends & -ends) - (starts & -starts) + (ends & -ends);
         has_equals_sign = (equals_signs & token_bits) != 0;

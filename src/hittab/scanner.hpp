@@ -25,8 +25,8 @@ enum class LineKind : std::uint8_t { other, title, score, identities, strand };
 // applied to the record later, in report order.
 LineKind read_line(PaddedView line, std::uint64_t line_number, HitRecord& values, const Kernel& kernel);
 
-// Scans a run of whole lines whose first line is `first_line_number`, and
-// returns the number of the line that follows the run. On return the record
+// Scans whole lines whose first line is `first_line_number`, and returns
+// the number of the line that follows them. On return the record
 // no longer refers to `lines`.
 std::uint64_t scan_lines(PaddedView lines, std::uint64_t first_line_number, HitRecord& record, TableWriter& table,
                          const Kernel& kernel);

@@ -12,6 +12,7 @@
 
 #include "failure.hpp"
 #include "hit_record.hpp"
+#include "part_size.hpp"
 #include "scanner.hpp"
 #include "stretch_reader.hpp"
 #include "taking_turns.hpp"
@@ -25,8 +26,7 @@ namespace {
 constexpr std::size_t most_line_values = 16 * 1024;
 // Likewise for rows written ahead of a thread's turn.
 constexpr std::size_t most_row_bytes = 1024 * 1024;
-// A stretch is read and scanned in parts of this size.
-constexpr std::size_t part_size = 128 * 1024;
+// A stretch is read and scanned in parts (part_size.hpp).
 // What one line of a stretch says, to be applied in report order.
 struct LineValues {
     LineKind kind;

@@ -1,4 +1,4 @@
-// hsptab's run driver: the command line, the inputs in order, one table.
+// hsptab's driver: the command line, the inputs in order, one table.
 #pragma once
 
 #include <string>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -46,6 +47,17 @@ constexpr std::array<FieldName, 28> field_names = {{
     {"qseq", "query seq", Field::qseq},
     {"sseq", "subject seq", Field::sseq},
 }};
+
+// The table lists every field once, in the enum's order, so that name_of
+// can index it.
+constexpr bool names_follow_the_enum() {
+    for (std::size_t i = 0; i < field_names.size(); ++i) {
+        if (field_names[i].field != static_cast<Field>(i)) return false;
+    }
+    return true;
+}
+static_assert(field_names.size() == field_count && names_follow_the_enum(),
+              "field_names must name every Field, in the order of the enum");
 
 // A list of fields known when compiling.
 template <Field... fields>
@@ -145,7 +157,7 @@ void append_percentage(std::string& text, std::uint64_t part, std::uint64_t whol
 
 namespace {
 
-// BLAST's trace-back operations: runs of identical columns as their count,
+// BLAST's trace-back operations: identical columns in a row as their count,
 // every other column as its query and subject letters. At most two bytes a column.
 char* put_btop(char* out, const std::string& query, const std::string& subject) {
     std::uint64_t identical = 0;
@@ -175,8 +187,27 @@ constexpr bool is_sized(Field field) {
         case Field::btop:
         case Field::qseq:
         case Field::sseq: return true;
-        default: return false;
+        case Field::qlen:
+        case Field::slen:
+        case Field::pident:
+        case Field::length:
+        case Field::mismatch:
+        case Field::gapopen:
+        case Field::gaps:
+        case Field::nident:
+        case Field::positive:
+        case Field::ppos:
+        case Field::qstart:
+        case Field::qend:
+        case Field::sstart:
+        case Field::send:
+        case Field::qframe:
+        case Field::sframe:
+        case Field::frames:
+        case Field::sstrand:
+        case Field::qcovhsp: return false;
     }
+    return false;
 }
 
 // The longest `field` can be in this row.
@@ -195,11 +226,27 @@ inline std::size_t field_bound(Field field, const Run& run, const Query& query, 
         case Field::btop: return 2 * std::min(hsp.query_sequence.size(), hsp.subject_sequence.size());
         case Field::qseq: return hsp.query_sequence.size();
         case Field::sseq: return hsp.subject_sequence.size();
-        default: return number_bound;
+        case Field::sstrand:  // "minus" at the most
+        case Field::qlen:
+        case Field::slen:
+        case Field::length:
+        case Field::mismatch:
+        case Field::gapopen:
+        case Field::gaps:
+        case Field::nident:
+        case Field::positive:
+        case Field::qstart:
+        case Field::qend:
+        case Field::sstart:
+        case Field::send:
+        case Field::qframe:
+        case Field::sframe:
+        case Field::qcovhsp: return number_bound;
     }
+    return number_bound;
 }
 
-// The row-dependent part of the bound of fields known when compiling.
+// The row-dependent share of the bound of fields known when compiling.
 template <Field... fields>
 std::size_t sized_bounds(FieldList<fields...>, const Run& run, const Query& query, const Subject& subject,
                          const Hsp& hsp) {
@@ -241,23 +288,26 @@ std::vector<Field> parse_fields(std::string_view keywords) {
 
 std::string_view keyword_of(Field field) { return name_of(field).keyword; }
 
-FieldWriter::FieldWriter(std::vector<Field> fields, RowOutput& output, bool comments, bool header)
-    : fields_(std::move(fields)),
-      output_(output),
-      comments_(comments),
-      standard_(std::equal(fields_.begin(), fields_.end(), standard_fields.begin(), standard_fields.end())) {
-    for (Field field : fields_) {
-        needs_sequences_ = needs_sequences_ || field == Field::btop || field == Field::qseq || field == Field::sseq;
+RowFormat::RowFormat(std::vector<Field> chosen_fields, bool with_comments)
+    : fields(std::move(chosen_fields)),
+      comments(with_comments),
+      standard(std::equal(fields.begin(), fields.end(), standard_fields.begin(), standard_fields.end())) {
+    for (Field field : fields) {
+        needs_sequences = needs_sequences || field == Field::btop || field == Field::qseq || field == Field::sseq;
         if (is_sized(field)) {
-            fixed_bound_ += 1;
-            sized_fields_.push_back(field);
+            fixed_bound += 1;
+            sized_fields.push_back(field);
         } else {
-            fixed_bound_ += 1 + field_bound(field, Run(), Query(), Subject(), Hsp());
+            fixed_bound += 1 + field_bound(field, Run(), Query(), Subject(), Hsp());
         }
     }
+}
+
+FieldWriter::FieldWriter(std::vector<Field> fields, RowOutput& output, bool comments, bool header)
+    : format_(std::move(fields), comments), output_(output) {
     if (header) {
         std::string line;
-        for (Field field : fields_) {
+        for (Field field : format_.fields) {
             if (!line.empty()) line += '\t';
             line += keyword_of(field);
         }
@@ -265,17 +315,11 @@ FieldWriter::FieldWriter(std::vector<Field> fields, RowOutput& output, bool comm
     }
 }
 
-FieldWriter::FieldWriter(const FieldWriter& same, RowOutput& output)
-    : fields_(same.fields_),
-      output_(output),
-      comments_(same.comments_),
-      standard_(same.standard_),
-      needs_sequences_(same.needs_sequences_),
-      fixed_bound_(same.fixed_bound_),
-      sized_fields_(same.sized_fields_) {}
+FieldWriter::FieldWriter(const FieldWriter& same, RowOutput& output) : format_(same.format_), output_(output) {}
 
 void FieldWriter::end_run(const Run& run) {
-    if (comments_ && run.queries != 0) output_.write("# BLAST processed " + std::to_string(run.queries) + " queries\n");
+    if (format_.comments && run.queries != 0)
+        output_.write("# BLAST processed " + std::to_string(run.queries) + " queries\n");
 }
 
 void FieldWriter::begin_query(const Run&, const Query&) {
@@ -284,16 +328,16 @@ void FieldWriter::begin_query(const Run&, const Query&) {
 }
 
 void FieldWriter::end_query(const Run& run, const Query& query) {
-    if (!comments_) return;
+    if (!format_.comments) return;
     std::string text = "# " + run.program_line + "\n";
     if (query.round != 0) text += "# Iteration: " + std::to_string(query.round) + "\n";
     text += "# Query: " + query.definition + "\n";
     if (!run.database.empty()) text += "# Database: " + run.database + "\n";
     if (query_hits_ != 0) {
         text += "# Fields: ";
-        for (std::size_t i = 0; i < fields_.size(); ++i) {
+        for (std::size_t i = 0; i < format_.fields.size(); ++i) {
             if (i != 0) text += ", ";
-            text += name_of(fields_[i]).description;
+            text += name_of(format_.fields[i]).description;
         }
         text += "\n";
     }
@@ -304,21 +348,24 @@ void FieldWriter::end_query(const Run& run, const Query& query) {
 }
 
 void FieldWriter::row(const Run& run, const Query& query, const Subject& subject, const Hsp& hsp) {
-    std::size_t bound = fixed_bound_;
-    if (standard_) {
+    std::size_t bound = format_.fixed_bound;
+    if (format_.standard) {
         bound += sized_bounds(StandardFields(), run, query, subject, hsp);
     } else {
-        for (Field field : sized_fields_) bound += field_bound(field, run, query, subject, hsp);
+        for (Field field : format_.sized_fields) bound += field_bound(field, run, query, subject, hsp);
     }
     ++query_hits_;
-    char* room = comments_ ? nullptr : output_.room(bound);
+    char* room = format_.comments ? nullptr : output_.room(bound);
     if (room != nullptr) {
-        output_.commit(static_cast<std::size_t>(put_row(room, run, query, subject, hsp) - room));
+        auto size = static_cast<std::size_t>(put_row(room, run, query, subject, hsp) - room);
+        assert(size + 7 <= bound);  // the row and what a short text writes past its end
+        output_.commit(size);
         return;
     }
     row_.resize(bound);
     row_.resize(static_cast<std::size_t>(put_row(row_.data(), run, query, subject, hsp) - row_.data()));
-    if (comments_) {
+    assert(row_.size() + 7 <= bound);
+    if (format_.comments) {
         query_rows_ += row_;
     } else {
         output_.write(row_);
@@ -364,7 +411,7 @@ inline char* put_field(char* out, Field field, const Run& run, const Query& quer
         case Field::qcovhsp: {
             // BLAST's rounding, and its counting: the query's letters in the
             // alignment (amino acids where the query is translated) against
-            // its length (in nucleotides then), and 99 for a part that rounds to all.
+            // its length (in nucleotides then), and 99 for a share that rounds to all.
             std::uint64_t coverage =
                 query.length == 0 ? 0 : (hsp.query_letters * 200 + query.length) / (2 * query.length);
             if (coverage >= 100 && hsp.query_letters < query.length) coverage = 99;
@@ -391,13 +438,13 @@ char* put_fields(FieldList<fields...>, char* out, const Run& run, const Query& q
 
 char* FieldWriter::put_row(char* out, const Run& run, const Query& query, const Subject& subject,
                            const Hsp& hsp) const {
-    if (standard_) {
+    if (format_.standard) {
         return put_fields(StandardFields(), out, run, query, subject, hsp);
     }
     // The bounds held here: a byte written through `out` might, for all the
     // compiler knows, change the vector's own.
-    const Field* field = fields_.data();
-    const Field* last = field + fields_.size();
+    const Field* field = format_.fields.data();
+    const Field* last = field + format_.fields.size();
     for (;;) {
         out = put_field(out, *field, run, query, subject, hsp);
         if (++field == last) break;

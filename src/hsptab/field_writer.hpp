@@ -41,8 +41,10 @@ enum class Field {
     qcovhsp,
     btop,
     qseq,
-    sseq,
+    sseq,  // the last: field_count counts up to it
 };
+
+constexpr std::size_t field_count = static_cast<std::size_t>(Field::sseq) + 1;
 
 // The fields named by `keywords`, BLAST's words separated by spaces ("std"
 // stands for the twelve standard ones). Raises a UsageError naming an
@@ -61,6 +63,23 @@ struct UsageError {
     std::string message;
 };
 
+// What every row of a table is made of, fixed once the command line is
+// read: the writers of rows read ahead of their turn copy it from the one
+// in turn, which never changes it.
+struct RowFormat {
+    RowFormat(std::vector<Field> chosen_fields, bool with_comments);
+
+    std::vector<Field> fields;
+    bool comments;
+    bool standard;  // the fields are the standard twelve, in their order
+    bool needs_sequences = false;
+    // A row's bound: the fixed share of every field, separators, the line
+    // end and the 7 bytes a short text may write past its end included; and
+    // the fields whose bound depends on the row.
+    std::size_t fixed_bound = 1 + 7;
+    std::vector<Field> sized_fields;
+};
+
 class FieldWriter {
 public:
     FieldWriter(std::vector<Field> fields, RowOutput& output, bool comments, bool header);
@@ -72,7 +91,7 @@ public:
     void pass_on(std::string_view rows) { output_.write(rows); }
 
     // Whether the rows need the aligned sequences themselves (qseq, sseq, btop).
-    bool needs_sequences() const { return needs_sequences_; }
+    bool needs_sequences() const { return format_.needs_sequences; }
 
     void end_run(const Run& run);
     void begin_query(const Run& run, const Query& query);
@@ -83,16 +102,8 @@ private:
     // The row itself, written at `out`.
     char* put_row(char* out, const Run& run, const Query& query, const Subject& subject, const Hsp& hsp) const;
 
-    std::vector<Field> fields_;
+    const RowFormat format_;
     RowOutput& output_;
-    bool comments_;
-    bool standard_;  // the fields are the standard twelve, in their order
-    bool needs_sequences_ = false;
-    // A row's bound: the fixed part of every field, separators, the line
-    // end and the 7 bytes a short text may write past its end included; and
-    // the fields whose bound depends on the row.
-    std::size_t fixed_bound_ = 1 + 7;
-    std::vector<Field> sized_fields_;
     std::string row_;         // the row being built
     std::string query_rows_;  // with comments: the query's rows, held until their count is known
     std::uint64_t query_hits_ = 0;

@@ -2,6 +2,7 @@
 // and program say about it: everything the table's fields are made from.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -91,6 +92,8 @@ private:
             long_.assign(text.data(), text.size());
             return;
         }
+        // The last eight bytes copied end at most 7 past the room.
+        assert(offset + text.size() <= room);
         for (std::size_t at = 0; at < text.size(); at += 8) std::memcpy(bytes_ + offset + at, text.data() + at, 8);
     }
 

@@ -2,23 +2,46 @@
 // layouts BLAST has written (BLAST+ of every version, legacy blastall, the
 // web page's text download), and hands each complete alignment to the field
 // writer with its query, subject and program.
+//
+// Words used throughout: a run is one BLAST run, a program line and what
+// follows it up to the next; a stretch is the bytes of the file one thread
+// takes, and a piece what it converts of them, from a query line on; a part
+// is the up to 128 KiB of lines marked and read at once (part_size.hpp).
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
+#include "alignment_reader.hpp"
 #include "field_writer.hpp"
 #include "hsp.hpp"
 #include "kernel.hpp"
+#include "line_starts.hpp"
 #include "padded_text.hpp"
 
 namespace hittab::hsptab {
 
-struct MarkedLines;
-struct AlignmentLine;
-struct GapCount;
+// What a piece read ahead of its turn takes from the lines before it, and
+// what the reading in turn must have reached for the piece's rows to
+// stand: the run open, whose count of queries each piece keeps apart.
+struct RunState {
+    Run run;
+};
+
+// Every field of the run that decides how the lines after it read, in one
+// comparison: only the count of queries is left out.
+inline bool operator==(const RunState& a, const RunState& b) {
+    auto compared = [](const Run& run) {
+        return std::tie(run.program_line, run.kind, run.database, run.legacy, run.profiles, run.subjects_given,
+                        run.round);
+    };
+    return compared(a.run) == compared(b.run);
+}
+inline bool operator!=(const RunState& a, const RunState& b) { return !(a == b); }
 
 class LayoutReader {
 public:
@@ -26,9 +49,9 @@ public:
     // with `kernel` marking the bytes that lines and alignments turn on.
     LayoutReader(std::string path, FieldWriter& writer, const Kernel& kernel);
 
-    // A run of whole lines, each ending in LF except perhaps the report's
-    // last; `line_number` is the number of the line before the run, and
-    // becomes that of the run's last line.
+    // Whole lines, each ending in LF except perhaps the report's last;
+    // `line_number` is the number of the line before them, and becomes
+    // that of their last line.
     void read_lines(PaddedView lines, std::uint64_t& line_number);
 
     // The end of the report: the last alignment must be complete.
@@ -41,28 +64,21 @@ public:
     void end_before_query(std::uint64_t line_number);
     void end_last_query(std::uint64_t last_line_number);
 
-    // Reads a piece as if the lines before it had left the run `run` open,
-    // counting its queries from 0.
-    void assume(const Run& run);
-
-    // Whether a program line has opened a run; run() is that run.
-    bool knows_run() const { return place_ != Place::before_program && place_ != Place::web_preamble; }
-    const Run& run() const { return run_; }
+    // The run open, once a program line has opened one.
+    std::optional<RunState> run_state() const;
+    // Reads a piece as if the lines before it had left `state`, counting
+    // its queries and program lines from 0.
+    void start_piece(const RunState& state);
     std::uint64_t programs_read() const { return programs_read_; }
-
-    // Whether the next piece, read after assume(run), was read as reading
-    // on from here reads it: a program line has been read, the run open is
-    // `run` (its count of queries aside) and the last query has ended.
-    bool continues_with(const Run& run) const;
-
+    // Whether the next piece, read after start_piece(state), was read as
+    // reading on from here reads it: the last query has ended and the run
+    // open is the one it assumed.
+    bool continues_with(const RunState& state) const;
     // Goes on from where `piece`, the next piece, read on from here as
     // continues_with() allowed, has left off.
     void go_on_after(const LayoutReader& piece);
 
 private:
-    // read_lines for one part of a run: its bytes marked, then its lines read.
-    void read_part(PaddedView lines, std::uint64_t& line_number);
-
     enum class Place {
         before_program,    // nothing read yet but blank lines
         web_preamble,      // "RID:" seen, "Program:" not yet
@@ -75,32 +91,33 @@ private:
         in_hsp,            // after a Score line
     };
 
-    // Every line these are given lies in the padded text of a run: the
-    // bytes past its end may be read.
+    bool knows_run() const { return place_ != Place::before_program && place_ != Place::web_preamble; }
+
+    // read_lines for one part: its bytes marked, then its lines read.
+    void read_part(PaddedView lines, std::uint64_t& line_number);
+
+    // Every line these are given lies in padded text: the bytes past its
+    // end may be read. read_line takes any line; the functions after it
+    // each take the lines of one place, with the line's kind where the
+    // place turns on it.
     void read_line(std::string_view line, std::uint64_t line_number);
+    void read_before_program(std::string_view line, std::uint64_t line_number);
+    void read_web_preamble(std::string_view line, std::uint64_t line_number);
+    void read_query_definition(std::string_view line, std::uint64_t line_number);
+    void read_query_number_line(std::string_view line, std::uint64_t line_number);
+    void read_subject_title(LineKind kind, std::string_view line, std::uint64_t line_number);
+    void read_web_more_titles(std::string_view line);
+    void read_in_hsp(LineKind kind, std::string_view line, std::uint64_t line_number);
+    void read_between_alignments(LineKind kind, std::string_view line, std::uint64_t line_number);
+
     void start_program(std::string_view program_line, std::string_view name, std::uint64_t line_number);
     void start_query(std::string_view definition, std::uint64_t line_number);
     void start_subject(std::string_view title);
+    void start_hsp(std::string_view line, std::uint64_t line_number);
     void read_round(std::string_view line);
+    void read_database(std::string_view line);
     // "Length=239" or "Length = 239" (`text`, trimmed) after a subject's title.
     void read_subject_length(std::string_view text, std::uint64_t line_number);
-    void start_hsp(std::string_view line, std::uint64_t line_number);
-    void read_hsp_line(std::string_view line, std::uint64_t line_number);
-    // From `start`, the lines of an alignment up to the first that is
-    // something else; gives that line's start, or `end`.
-    const char* read_alignment(const char* start, const char* end, std::uint64_t& line_number,
-                               const MarkedLines& marked);
-    // The alignment line at `start`; gives its end.
-    const char* read_alignment_line(const char* start, const char* text_end, bool is_query, std::uint64_t line_number,
-                                    const MarkedLines& marked);
-    // From `start`, the usual BLAST+ blocks (a Query line, its midline and
-    // its Sbjct line, then blank lines) read together; gives where the
-    // first other line begins, which is `start` when it is one (nothing
-    // read), for the line-by-line reading.
-    const char* read_usual_blocks(const char* start, const char* end, std::uint64_t& line_number,
-                                  const MarkedLines& marked);
-    // An alignment line's gaps added to the alignment's; gives its gap columns.
-    std::uint64_t add_gaps(const AlignmentLine& line, const GapCount& gaps, bool& in_gap);
     void finish_hsp(std::uint64_t line_number);
     void finish_query();
     [[noreturn]] void fail(const std::string& message, std::uint64_t line_number) const;
@@ -108,17 +125,15 @@ private:
     std::string path_;
     FieldWriter& writer_;
     const Kernel& kernel_;
-    std::vector<AlignmentMasks> masks_;  // of the run being read
+    std::vector<AlignmentMasks> masks_;  // of the part being read
     Place place_ = Place::before_program;
     Run run_;
     Query query_;
     Subject subject_;
     Hsp hsp_;
+    AlignmentProgress alignment_;
     bool query_open_ = false;
-    bool definition_line_cut_ = false;  // the definition's last line ended inside a word
-    bool keep_sequences_;
-    std::size_t awaiting_subject_columns_ = 0;  // a Query line's columns, until its Sbjct line
-    bool awaiting_subject_line_ = false;
+    bool definition_line_cut_ = false;   // the definition's last line ended inside a word
     std::uint64_t hsp_line_number_ = 0;  // where the alignment being read began
     std::uint64_t programs_read_ = 0;    // program lines read
 };

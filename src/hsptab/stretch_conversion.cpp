@@ -21,9 +21,9 @@ namespace {
 // table, so that memory stays flat whatever the report.
 constexpr std::size_t most_row_bytes = 1024 * 1024;
 // A piece runs on past its stretch, to the next query line, which is
-// usually near: it reads a small part first, then ever larger ones.
-constexpr std::size_t first_part_size = 4 * 1024;
-constexpr std::size_t largest_part_size = 256 * 1024;
+// usually near: it reads a little first, then ever more at a time.
+constexpr std::size_t first_read_size = 4 * 1024;
+constexpr std::size_t largest_read_size = 256 * 1024;
 
 // Where the first line of `lines` (whole lines) that begins a query starts,
 // "Query= DEFINITION" or a bare "Query=", as the layout reader takes them
@@ -48,10 +48,10 @@ enum class PieceEnd { next_query, report_end };
 // reads ahead of its turn.
 struct ThreadPart {
     ThreadPart(int descriptor, const std::string& path, std::size_t stretch_size)
-        : stretches(descriptor, path, stretch_size), parts(descriptor, path, first_part_size) {}
+        : stretches(descriptor, path, stretch_size), onward(descriptor, path, first_read_size) {}
 
     StretchReader stretches;
-    StretchReader parts;  // for the lines past the stretch
+    StretchReader onward;  // for the lines past the stretch
 
     // A piece read ahead: its rows, and the reader that read it, kept from
     // piece to piece but for a failure.
@@ -59,7 +59,7 @@ struct ThreadPart {
     std::optional<RowOutput> output;
     std::optional<FieldWriter> writer;
     std::optional<LayoutReader> layout;
-    Run assumed_run;
+    RunState assumed;
     std::uint64_t lines = 0;
     PieceEnd end = PieceEnd::next_query;
 };
@@ -99,13 +99,14 @@ private:
     // `line_number`. A failure to read the report is raised.
     PieceEnd read_piece(std::uint64_t index, const Stretch& stretch, PaddedView own, ThreadPart& thread,
                         LayoutReader& layout, std::uint64_t& line_number);
-    // Reads the piece ahead of its turn, as if the run were `run`; false
+    // Reads the piece ahead of its turn, as if the lines before had left
+    // `state`; false
     // when it must be read again in turn (a line that fails, too many rows,
     // a program line: anything the piece cannot say alone).
     bool read_ahead(std::uint64_t index, const Stretch& stretch, PaddedView own, ThreadPart& thread,
-                    const Run& run) noexcept;
+                    const RunState& state) noexcept;
 
-    std::optional<Run> known_run() {
+    std::optional<RunState> known_run() {
         std::lock_guard<std::mutex> lock(known_run_mutex_);
         return known_run_;
     }
@@ -121,7 +122,7 @@ private:
     std::uint64_t line_number_ = 0;  // of the last line read in turn
 
     std::mutex known_run_mutex_;
-    std::optional<Run> known_run_;  // the run open after the last piece read in turn
+    std::optional<RunState> known_run_;  // the run open after the last piece read in turn
 
     TakingTurns turns_;
 };
@@ -132,8 +133,8 @@ PieceEnd Conversion::read_piece(std::uint64_t index, const Stretch& stretch, Pad
     if (stretch.failure) std::rethrow_exception(stretch.failure);
     if (stretch.last) return PieceEnd::report_end;
     std::uint64_t from = (index + 1) * stretch_size_;
-    for (std::size_t size = first_part_size;; size = std::min(2 * size, largest_part_size)) {
-        Stretch next = thread.parts.read_lines_starting_in(from, from + size);
+    for (std::size_t size = first_read_size;; size = std::min(2 * size, largest_read_size)) {
+        Stretch next = thread.onward.read_lines_starting_in(from, from + size);
         from += size;
         std::size_t query_at = first_query_line(next.lines.text());
         layout.read_lines(next.lines.substr(0, query_at), line_number);
@@ -144,7 +145,7 @@ PieceEnd Conversion::read_piece(std::uint64_t index, const Stretch& stretch, Pad
 }
 
 bool Conversion::read_ahead(std::uint64_t index, const Stretch& stretch, PaddedView own, ThreadPart& thread,
-                            const Run& run) noexcept {
+                            const RunState& state) noexcept {
     try {
         thread.rows.bytes.clear();
         if (!thread.layout) {
@@ -154,8 +155,8 @@ bool Conversion::read_ahead(std::uint64_t index, const Stretch& stretch, PaddedV
             thread.layout.emplace(path_, *thread.writer, kernel_);
         }
         LayoutReader& layout = *thread.layout;
-        layout.assume(run);
-        thread.assumed_run = run;
+        layout.start_piece(state);
+        thread.assumed = state;
         thread.lines = 0;
         thread.end = read_piece(index, stretch, own, thread, layout, thread.lines);
         if (thread.end == PieceEnd::next_query) {
@@ -184,8 +185,8 @@ void Conversion::convert_piece(std::uint64_t index, ThreadPart& thread) {
         // The lines before the first query line belong to the piece before.
         query_at = index == 0 ? 0 : first_query_line(stretch.lines.text());
         if (query_at < stretch.lines.size() && !turns_.is_turn_of(index)) {
-            if (std::optional<Run> run = known_run()) {
-                read = read_ahead(index, stretch, stretch.lines.substr(query_at), thread, *run);
+            if (std::optional<RunState> state = known_run()) {
+                read = read_ahead(index, stretch, stretch.lines.substr(query_at), thread, *state);
             }
         }
     } catch (...) {
@@ -198,7 +199,7 @@ void Conversion::convert_piece(std::uint64_t index, ThreadPart& thread) {
     if (query_at < stretch.lines.size() || index == 0) {
         // What is open ends at this piece's query line.
         if (index != 0) layout_.end_before_query(line_number_ + 1);
-        if (read && layout_.continues_with(thread.assumed_run)) {
+        if (read && layout_.continues_with(thread.assumed)) {
             layout_.go_on_after(*thread.layout);
             writer_.pass_on(thread.rows.bytes);
             line_number_ += thread.lines;
@@ -207,7 +208,7 @@ void Conversion::convert_piece(std::uint64_t index, ThreadPart& thread) {
             end = read_piece(index, stretch, stretch.lines.substr(query_at), thread, layout_, line_number_);
         }
         std::lock_guard<std::mutex> lock(known_run_mutex_);
-        if (layout_.knows_run()) known_run_ = layout_.run();
+        if (std::optional<RunState> state = layout_.run_state()) known_run_ = std::move(state);
     } else {
         // No query line starts in the stretch: the piece before has read it,
         // unless reading it failed, which leaves its lines unknown.

@@ -1,6 +1,8 @@
 #include "hsp_conversion.hpp"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include "compression.hpp"
@@ -8,6 +10,7 @@
 #include "failure.hpp"
 #include "hsptab/driver.hpp"
 #include "hsptab/field_writer.hpp"
+#include "hsptab/hsp_lines.hpp"
 #include "hsptab/stretch_conversion.hpp"
 #include "memory_streams.hpp"
 #include "row_output.hpp"
@@ -37,6 +40,17 @@ HspOutcome run_conversion(const std::string& fields, bool comments, Convert conv
 }
 
 }  // namespace
+
+const bool general_readers_only = [] {
+    const char* value = std::getenv("HSPTAB_GENERAL_READERS");
+    bool only = value != nullptr && std::strcmp(value, "1") == 0;
+    if (only) hsptab::quick_readers_first = false;
+    return only;
+}();
+
+QuickReaders::QuickReaders(bool on) : before_(hsptab::quick_readers_first) { hsptab::quick_readers_first = on; }
+
+QuickReaders::~QuickReaders() { hsptab::quick_readers_first = before_; }
 
 HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fields, bool comments,
                                  std::size_t block_size, const Kernel& kernel) {

@@ -12,6 +12,25 @@
 
 namespace hittab::tests {
 
+// HSPTAB_GENERAL_READERS=1 in the environment runs every conversion of
+// these tests through the general readers alone, the quick readers of
+// BLAST+'s usual lines left out: both must read every report the same.
+// Whether it is set for this run.
+extern const bool general_readers_only;
+
+// The quick readers on or off for the scope of one test's reading, then
+// as they were.
+class QuickReaders {
+public:
+    explicit QuickReaders(bool on);
+    ~QuickReaders();
+    QuickReaders(const QuickReaders&) = delete;
+    QuickReaders& operator=(const QuickReaders&) = delete;
+
+private:
+    bool before_;
+};
+
 struct HspOutcome {
     std::string table;
     bool failed = false;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "bits.hpp"
 #include "kernel.hpp"
 
 #if defined(__clang__)

@@ -61,7 +61,7 @@ struct Kernel {
     std::size_t (*find_candidate_lines)(PaddedView& text, std::uint64_t& line_number, CandidateLine* lines,
                                         std::size_t capacity);
 
-    // Cuts `text` into tokens at runs of whitespace (every other byte, NUL
+    // Cuts `text` into tokens at whitespace, however much (every other byte, NUL
     // and bytes from 0x80 included, is part of a token). Stores at most
     // `max_tokens` and returns how many it stored.
     std::size_t (*tokenise)(PaddedView text, std::string_view* tokens, std::size_t max_tokens);

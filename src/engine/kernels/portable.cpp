@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "bits.hpp"
 #include "kernel.hpp"
 
 namespace hittab {
@@ -14,20 +15,8 @@ constexpr std::uint64_t every_byte = 0x0101010101010101ull;
 constexpr std::uint64_t high_bits = 0x8080808080808080ull;
 constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Full;
 
-// Eight bytes from `p` as a little-endian word, whatever the processor's order.
-std::uint64_t load_word(const char* p) {
-    unsigned char bytes[8];
-    std::memcpy(bytes, p, 8);
-    std::uint64_t word = 0;
-    for (int i = 7; i >= 0; --i) word = word << 8 | bytes[i];
-    return word;
-}
-
 // Gathers the high bit of each byte into bits 0 to 7.
 std::uint64_t gather_high_bits(std::uint64_t flags) { return ((flags >> 7) * 0x0102040810204080ull) >> 56; }
-
-// The high bit of each byte that is zero, exactly (no false hits after a zero byte).
-std::uint64_t zero_bytes(std::uint64_t word) { return ~(((word & low_bits) + low_bits) | word | low_bits); }
 
 // The high bit of each byte in 0x09 to 0x0D or in 0x1C to 0x20.
 std::uint64_t whitespace_bytes(std::uint64_t word) {
@@ -41,7 +30,7 @@ std::uint64_t whitespace_bytes(std::uint64_t word) {
 
 struct Window {
     explicit Window(const char* p) {
-        for (int i = 0; i < 8; ++i) words[i] = load_word(p + 8 * i);
+        for (int i = 0; i < 8; ++i) words[i] = load_eight(p + 8 * i);
     }
 
     std::uint64_t equal(char byte) const {

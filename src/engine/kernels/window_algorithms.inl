@@ -10,16 +10,13 @@
 //
 // so that every kernel gets its own copy, compiled for its instruction set,
 // which no other kernel's copy can replace at link time. No includes here:
-// the kernel source includes <cstdint>, <cstddef>, <string_view> and
-// "kernel.hpp" before its instruction-set region begins.
+// the kernel source includes <cstdint>, <cstddef>, <string_view>,
+// "bits.hpp" and "kernel.hpp" before its instruction-set region begins.
 
-// The position of the lowest set bit; `bits` is not zero.
-inline unsigned lowest_bit(std::uint64_t bits) { return static_cast<unsigned>(__builtin_ctzll(bits)); }
-
-inline unsigned count_bits(std::uint64_t bits) { return static_cast<unsigned>(__builtin_popcountll(bits)); }
-
-// The bits at `position` and above; none when position is 64 or more.
-inline std::uint64_t bits_from(std::size_t position) { return position >= 64 ? 0 : ~std::uint64_t{0} << position; }
+// lowest_bit and bits_from_or_none come from bits.hpp. Set bits are counted
+// here with the processor's instruction where this kernel's region has it,
+// unlike bits.hpp's count_bits, which must do without.
+inline unsigned popcount(std::uint64_t bits) { return static_cast<unsigned>(__builtin_popcountll(bits)); }
 
 inline bool is_whitespace_byte(char c) {
     auto byte = static_cast<unsigned char>(c);
@@ -57,15 +54,15 @@ std::size_t find_candidate_lines(PaddedView& text, std::uint64_t& line_number, C
     const char* end = start + text.size();
     if (start >= end || capacity == 0) return 0;
     std::size_t count = 0;
-    auto line_between = [&](const char* begin, const char* after) { return text.part(begin, after); };
-    auto rest_from = [&](const char* from) { return text.part(from, end); };
+    auto line_between = [&](const char* begin, const char* after) { return text.between(begin, after); };
+    auto rest_from = [&](const char* from) { return text.between(from, end); };
 
     const char* open_line = nullptr;  // a candidate whose LF is still ahead
     std::uint64_t open_number = 0;
     std::uint64_t number = line_number;  // the number of the line holding the window's first byte of ours
     auto first = static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(start) & 63);
     const char* window = start - first;
-    std::uint64_t ours = bits_from(first);            // bytes before the text belong to no line of ours
+    std::uint64_t ours = bits_from_or_none(first);    // bytes before the text belong to no line of ours
     std::uint64_t carry = std::uint64_t{1} << first;  // the text's first byte starts a line
     for (;;) {
         Window bytes(window);
@@ -76,7 +73,7 @@ std::size_t find_candidate_lines(PaddedView& text, std::uint64_t& line_number, C
         line_ends &= ours;
         auto remaining = static_cast<std::size_t>(end - window);
         if (remaining < 64) {
-            std::uint64_t inside = ~bits_from(remaining);
+            std::uint64_t inside = ~bits_from_or_none(remaining);
             line_ends &= inside;
             starts &= inside;
         }
@@ -99,8 +96,8 @@ std::size_t find_candidate_lines(PaddedView& text, std::uint64_t& line_number, C
             unsigned offset = lowest_bit(candidates);
             const char* line_start = window + offset;
             if (!is_candidate_at(line_start, end)) continue;
-            std::uint64_t line_start_number = number + count_bits(line_ends & ~bits_from(offset));
-            std::uint64_t own_end = line_ends & bits_from(offset);
+            std::uint64_t line_start_number = number + popcount(line_ends & ~bits_from_or_none(offset));
+            std::uint64_t own_end = line_ends & bits_from_or_none(offset);
             if (own_end == 0) {
                 open_line = line_start;
                 open_number = line_start_number;
@@ -114,7 +111,7 @@ std::size_t find_candidate_lines(PaddedView& text, std::uint64_t& line_number, C
                 return count;
             }
         }
-        number += count_bits(line_ends);
+        number += popcount(line_ends);
         if (remaining <= 64) break;
         window += 64;
         ours = ~std::uint64_t{0};
@@ -138,7 +135,7 @@ std::size_t tokenise(PaddedView padded, std::string_view* tokens, std::size_t ma
         const char* window = text.data() + base;
         std::uint64_t in_token = ~Window(window).whitespace();
         // Bytes past the end of the text end every token.
-        if (text.size() - base < 64) in_token &= ~bits_from(text.size() - base);
+        if (text.size() - base < 64) in_token &= ~bits_from_or_none(text.size() - base);
         // First and last byte of every token in the window; a token that goes
         // on into the next window has no last byte here.
         std::uint64_t starts = in_token & ~(in_token << 1 | previous_is_token);
@@ -180,7 +177,7 @@ void mark_alignment_bytes(PaddedView text, AlignmentMasks* masks) {
     }
     if (whole < size) {
         Window bytes(start + whole);
-        std::uint64_t inside = ~bits_from(size - whole);
+        std::uint64_t inside = ~bits_from_or_none(size - whole);
         *masks = AlignmentMasks{bytes.equal('\n') & inside, bytes.equal(' ') & inside, bytes.equal('-') & inside};
     }
 }
