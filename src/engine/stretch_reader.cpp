@@ -140,13 +140,17 @@ Stretch StretchReader::read_lines_starting_in(std::uint64_t begin, std::uint64_t
 
     char* text = buffer_.data() + (start - first_);
     auto size = static_cast<std::size_t>(stop - start);
-    if (has_carriage_return_) {
-        bool previous_was_cr = false;
-        size = normalise_line_ends(text, size, previous_was_cr);
-    }
     // Bytes past the text are padding to the kernels: keep them defined.
     // Those read from the file already are, and the next range may keep them.
     std::memset(buffer_.data() + loaded_, 0, text_padding);
+    if (has_carriage_return_) {
+        bool previous_was_cr = false;
+        size = normalise_line_ends(text, size, previous_was_cr);
+        // The text is shorter now: the bytes past its new end are what its
+        // last bytes were before, never to be read as more of a last line
+        // without a line end. The next range reads them again (see above).
+        std::memset(text + size, 0, text_padding);
+    }
     stretch.lines = buffer_.view(static_cast<std::size_t>(start - first_), size);
     return stretch;
 }
