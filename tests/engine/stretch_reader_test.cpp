@@ -27,6 +27,16 @@ struct TextFile {
     std::FILE* stream;
 };
 
+// A last line without a line end is read up to the zeroed padding after
+// it: the bytes there must never be stale text, line ends rewritten or not.
+void expect_padding_after_last_line(const Stretch& stretch, const std::string& text) {
+    const PaddedView& lines = stretch.lines;
+    if (lines.empty() || lines[lines.size() - 1] == '\n') return;
+    const char* after = lines.data() + lines.size();
+    EXPECT_EQ(std::string(after, text_padding), std::string(text_padding, '\0'))
+        << "after the last line of " << ::testing::PrintToString(text);
+}
+
 // Every stretch's lines, the stretches read last to first, with a '|' after each stretch.
 std::string read_backwards(const std::string& text, std::size_t stretch_size) {
     TextFile file(text);
@@ -36,6 +46,7 @@ std::string read_backwards(const std::string& text, std::size_t stretch_size) {
     for (std::uint64_t index = count; index-- > 0;) {
         Stretch stretch = reader.read(index);
         EXPECT_FALSE(stretch.failure);
+        expect_padding_after_last_line(stretch, text);
         // Only a stretch at the file's end may say so; the one past it must.
         if (index == count - 1 || (index + 1) * stretch_size < text.size()) {
             EXPECT_EQ(stretch.last, index == count - 1)
@@ -79,6 +90,7 @@ std::string read_onwards(const std::string& text, std::size_t part_size) {
     for (std::uint64_t begin = 0;;) {
         Stretch part = reader.read_lines_starting_in(begin, begin + part_size);
         EXPECT_FALSE(part.failure);
+        expect_padding_after_last_line(part, text);
         seen += std::string(part.lines.text()) + "|";
         if (part.last) break;
         EXPECT_GE(part.next_line, begin + part_size);
@@ -94,6 +106,27 @@ TEST(StretchReader, PartsThatStartWhereTheLastOneEndedHoldEveryLineOnce) {
         for (std::size_t part_size : {1, 2, 3, 5, 1024}) {
             EXPECT_EQ(without_marks(read_onwards(c.report, part_size)), c.expected)
                 << "report " << ::testing::PrintToString(c.report) << ", part size " << part_size;
+        }
+    }
+}
+
+// The rewriting of CR LF shortens the text by one byte a line; what lies
+// past its new end is the end of the text as it was. A last line without a
+// line end is the one that could run on into it.
+TEST(StretchReader, LastLineWithoutLineEndIsFollowedByPaddingAfterLineEndsAreRewritten) {
+    std::string body;
+    for (int i = 0; i < 200; ++i) body += "Query  1    ACGTACGTAC  10\n            ++++++++++\n";
+    const std::string last_lines[] = {"Sbjct  101  ACGTACGTAC  120", " Strand=Plus/Plus",
+                                      " Score = 1 bits (2),  Expect = 3"};
+    for (const std::string& last : last_lines) {
+        for (const char* line_end : {"\r\n", "\r"}) {
+            std::string text;
+            for (char c : body) c == '\n' ? text += line_end : text += c;
+            text += last;
+            for (std::size_t stretch_size : {std::size_t{7}, std::size_t{100}, std::size_t{4096}, text.size()}) {
+                EXPECT_EQ(without_marks(read_backwards(text, stretch_size)), body + last);
+                EXPECT_EQ(without_marks(read_onwards(text, stretch_size)), body + last);
+            }
         }
     }
 }

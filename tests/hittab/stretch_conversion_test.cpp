@@ -57,6 +57,28 @@ TEST(StretchConversion, RowsWrittenAheadComeInReportOrder) {
     }
 }
 
+// A report whose last line, without a line end, is the Strand, Score or
+// Identities line of its last hit, with each kind of line end: the row
+// takes that line's values as the line holds them.
+TEST(StretchConversion, LastLineWithoutLineEndConvertsTheSameWithEveryLineEnd) {
+    std::string hits = full_hits(400, "Plus/Minus");
+    const std::string last_lines[] = {" Strand=Plus/Plus", " Score = 120 bits (2),  Expect = 1e-120",
+                                      " Identities = 120/120 (100%), Gaps = 0/120 (0%)"};
+    for (const std::string& last : last_lines) {
+        for (const std::string line_end : {"\n", "\r\n", "\r"}) {
+            std::string report;
+            for (char c : hits + ">last s length=120\n") c == '\n' ? report += line_end : report += c;
+            report += last;
+            Outcome expected = convert_as_given(report);
+            for (std::size_t stretch_size : {std::size_t{7}, std::size_t{100}, std::size_t{4096}}) {
+                EXPECT_EQ(convert_in_stretches(report, stretch_size), expected)
+                    << ::testing::PrintToString(last) << ", line ends " << ::testing::PrintToString(line_end)
+                    << ", stretch size " << stretch_size;
+            }
+        }
+    }
+}
+
 // A thread parks a stretch read before its turn and reads the next one;
 // when that one says too much to be held, the parked one is handed on
 // first. Here stretches that say too much (rows much longer than their

@@ -116,6 +116,26 @@ TEST(StretchConversion, ReportsThatBreakAnywhereFailTheSame) {
     expect_same_in_pieces(broken_alignment, {64, 4096}, "a Sbjct line where a Query line should be");
 }
 
+// A report whose last line has no line end, cut at each of the last lines
+// of its last alignment, with each kind of line end: rewriting CR LF and
+// lone CR shortens the text, and the last line must end where it does.
+TEST(StretchConversion, LastLineWithoutLineEndConvertsTheSameWithEveryLineEnd) {
+    std::string report = many_queries(30);
+    std::size_t last_alignment = report.rfind(" Score = ");
+    std::size_t end = report.find("\n\n\n", report.rfind("Sbjct  "));
+    std::vector<std::size_t> cuts = {end, end - 1};  // after the end coordinate, and inside it
+    for (std::size_t at = report.find('\n', last_alignment); at < end; at = report.find('\n', at + 1)) {
+        cuts.push_back(at);
+    }
+    for (const std::string line_end : {"\n", "\r\n", "\r"}) {
+        for (std::size_t cut : cuts) {
+            expect_same_in_pieces(
+                with_line_ends(report.substr(0, cut), line_end), {5, 64, 4096},
+                "line ends " + ::testing::PrintToString(line_end) + ", cut at " + std::to_string(cut));
+        }
+    }
+}
+
 // Rows far longer than their lines (a long title on every row) are more
 // than a piece may hold ahead of its turn: that piece is read in turn.
 TEST(StretchConversion, PiecesWithTooManyRowsToHoldConvertTheSame) {
