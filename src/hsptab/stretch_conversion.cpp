@@ -47,8 +47,8 @@ enum class PieceEnd { next_query, report_end };
 // What one thread keeps from piece to piece: its readers, and what it
 // reads ahead of its turn.
 struct ThreadPart {
-    ThreadPart(int descriptor, const std::string& path, std::size_t stretch_size)
-        : stretches(descriptor, path, stretch_size), onward(descriptor, path, first_read_size) {}
+    ThreadPart(int descriptor, const std::string& path, std::size_t stretch_size, std::uint64_t size)
+        : stretches(descriptor, path, stretch_size, size), onward(descriptor, path, first_read_size, size) {}
 
     StretchReader stretches;
     StretchReader onward;  // for the lines past the stretch
@@ -72,6 +72,7 @@ public:
           path_(path),
           writer_(writer),
           stretch_size_(stretch_size),
+          size_(report_size(descriptor, path)),
           kernel_(kernel),
           layout_(path, writer, kernel) {}
 
@@ -79,7 +80,7 @@ public:
     // the report ends or the conversion fails.
     void operator()() noexcept {
         try {
-            ThreadPart thread(descriptor_, path_, stretch_size_);
+            ThreadPart thread(descriptor_, path_, stretch_size_, size_);
             while (!turns_.over()) convert_piece(turns_.take_next(), thread);
         } catch (...) {
             turns_.end(std::current_exception());
@@ -115,6 +116,7 @@ private:
     const std::string& path_;
     FieldWriter& writer_;
     const std::size_t stretch_size_;
+    const std::uint64_t size_;  // of the report as reading begins, the same for both threads
     const Kernel& kernel_;
 
     // Touched only by the thread whose turn it is.

@@ -40,7 +40,7 @@ void expect_padding_after_last_line(const Stretch& stretch, const std::string& t
 // Every stretch's lines, the stretches read last to first, with a '|' after each stretch.
 std::string read_backwards(const std::string& text, std::size_t stretch_size) {
     TextFile file(text);
-    StretchReader reader(file.descriptor(), "report", stretch_size);
+    StretchReader reader(file.descriptor(), "report", stretch_size, text.size());
     std::uint64_t count = text.size() / stretch_size + 1;
     std::string seen;
     for (std::uint64_t index = count; index-- > 0;) {
@@ -85,7 +85,7 @@ TEST(StretchReader, AStretchHoldsTheLinesThatStartInIt) {
 // the one before end, with a '|' after each part.
 std::string read_onwards(const std::string& text, std::size_t part_size) {
     TextFile file(text);
-    StretchReader reader(file.descriptor(), "report", part_size);
+    StretchReader reader(file.descriptor(), "report", part_size, text.size());
     std::string seen;
     for (std::uint64_t begin = 0;;) {
         Stretch part = reader.read_lines_starting_in(begin, begin + part_size);
@@ -141,7 +141,7 @@ TEST(StretchReader, AFailureToReadEndsTheReportWithIt) {
     // A directory opens, but cannot be read.
     int directory = open(".", O_RDONLY | O_DIRECTORY);
     ASSERT_GE(directory, 0);
-    StretchReader reader(directory, "report", 16);
+    StretchReader reader(directory, "report", 16, report_size(directory, "report"));
     Stretch stretch = reader.read(0);
     close(directory);
     EXPECT_TRUE(stretch.lines.empty());
