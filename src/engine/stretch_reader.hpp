@@ -31,6 +31,10 @@ bool reads_in_stretches(int descriptor, std::uint64_t smallest);
 // reports: what every reader of one conversion is given, once, at its start.
 std::uint64_t report_size(int descriptor, const std::string& path);
 
+// For a conversion's `size_at_start`: the size the report has as the
+// conversion begins. A caller may pass a size it learned before instead.
+inline constexpr std::uint64_t size_now = ~std::uint64_t{0};
+
 class StretchReader {
 public:
     // Reads `descriptor` (not owned), named `path` in failure reports, in

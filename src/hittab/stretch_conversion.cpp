@@ -145,10 +145,10 @@ struct StretchResult {
 class Conversion {
 public:
     Conversion(int descriptor, const std::string& path, TableWriter& table, std::size_t stretch_size,
-               const Kernel& kernel)
+               const Kernel& kernel, std::uint64_t size_at_start)
         : descriptor_(descriptor),
           path_(path),
-          size_(report_size(descriptor, path)),
+          size_(size_at_start != size_now ? size_at_start : report_size(descriptor, path)),
           table_(table),
           stretch_size_(stretch_size),
           kernel_(kernel) {}
@@ -386,8 +386,8 @@ void Conversion::hand_on(StretchResult& result) {
 }  // namespace
 
 bool convert_in_stretches(int descriptor, const std::string& path, TableWriter& table, std::size_t stretch_size,
-                          const Kernel& kernel) {
-    Conversion conversion(descriptor, path, table, stretch_size, kernel);
+                          const Kernel& kernel, std::uint64_t size_at_start) {
+    Conversion conversion(descriptor, path, table, stretch_size, kernel, size_at_start);
     if (!work_on_two_threads(conversion)) return false;
     conversion.finish();
     return true;

@@ -67,12 +67,12 @@ struct ThreadPart {
 class Conversion {
 public:
     Conversion(int descriptor, const std::string& path, FieldWriter& writer, std::size_t stretch_size,
-               const Kernel& kernel)
+               const Kernel& kernel, std::uint64_t size_at_start)
         : descriptor_(descriptor),
           path_(path),
           writer_(writer),
           stretch_size_(stretch_size),
-          size_(report_size(descriptor, path)),
+          size_(size_at_start != size_now ? size_at_start : report_size(descriptor, path)),
           kernel_(kernel),
           layout_(path, writer, kernel) {}
 
@@ -227,8 +227,8 @@ void Conversion::convert_piece(std::uint64_t index, ThreadPart& thread) {
 }  // namespace
 
 bool convert_in_stretches(int descriptor, const std::string& path, FieldWriter& writer, std::size_t stretch_size,
-                          const Kernel& kernel) {
-    Conversion conversion(descriptor, path, writer, stretch_size, kernel);
+                          const Kernel& kernel, std::uint64_t size_at_start) {
+    Conversion conversion(descriptor, path, writer, stretch_size, kernel, size_at_start);
     if (!work_on_two_threads(conversion)) return false;
     conversion.finish();
     return true;

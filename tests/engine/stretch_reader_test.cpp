@@ -155,6 +155,59 @@ TEST(StretchReader, AFailureToReadEndsTheReportWithIt) {
     }
 }
 
+// Another process cuts the file short, or writes more to it, once reading
+// has begun: the stretch that finds it fails, after the lines it read whole.
+TEST(StretchReader, FileCutShortOrGrownWhileBeingReadFailsAfterTheWholeLines) {
+    const std::string text = "one\ntwo\nthree\nfour\nfive\nsix\n";  // "five" starts at 19, "six" at 24
+    const std::string cut_short = "cannot read report 'report': the report was cut short while being read";
+    const std::string grew = "cannot read report 'report': the report grew while being read";
+    struct Case {
+        const char* what;
+        long new_size;  // -1: `appended` is written at the end instead
+        std::string appended;
+        std::uint64_t stretch;
+        std::string lines;
+        const std::string& message;
+    };
+    const Case cases[] = {
+        {"cut inside a line", 21, "", 2, "", cut_short},
+        {"cut at a line end", 24, "", 2, "five\n", cut_short},
+        {"cut inside the next stretch", 26, "", 2, "five\n", cut_short},
+        {"cut before the stretch", 10, "", 2, "", cut_short},
+        {"cut to nothing", 0, "", 1, "", cut_short},
+        {"grown by whole lines", -1, "seven\n", 3, "six\n", grew},
+        {"grown by a line end", -1, "\n", 3, "six\n", grew},
+    };
+    for (const Case& c : cases) {
+        TextFile file(text);
+        // The reader is made, knowing the size, before the change; it has read nothing yet.
+        StretchReader reader(file.descriptor(), "report", 8, text.size());
+        if (c.new_size >= 0) {
+            ASSERT_EQ(ftruncate(file.descriptor(), c.new_size), 0);
+        } else {
+            ASSERT_EQ(pwrite(file.descriptor(), c.appended.data(), c.appended.size(), static_cast<off_t>(text.size())),
+                      static_cast<ssize_t>(c.appended.size()));
+        }
+        Stretch stretch = reader.read(c.stretch);
+        EXPECT_EQ(stretch.lines.text(), c.lines) << c.what;
+        EXPECT_TRUE(stretch.last) << c.what;
+        ASSERT_TRUE(stretch.failure) << c.what;
+        try {
+            std::rethrow_exception(stretch.failure);
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.kind, FailureKind::io) << c.what;
+            EXPECT_EQ(std::string(failure.what()).substr(0, c.message.size()), c.message) << c.what;
+        }
+    }
+    // A file that keeps its size reads to its end, however it is read.
+    TextFile file(text);
+    StretchReader reader(file.descriptor(), "report", 8, text.size());
+    Stretch last = reader.read(3);
+    EXPECT_EQ(last.lines.text(), "six\n");
+    EXPECT_TRUE(last.last);
+    EXPECT_FALSE(last.failure);
+}
+
 TEST(StretchReader, OnlyLargePlainRegularFilesAreReadInStretches) {
     TextFile plain(std::string(100, 'a'));
     EXPECT_TRUE(reads_in_stretches(plain.descriptor(), 100));

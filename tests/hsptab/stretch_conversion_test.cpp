@@ -136,6 +136,33 @@ TEST(StretchConversion, LastLineWithoutLineEndConvertsTheSameWithEveryLineEnd) {
     }
 }
 
+// The file, cut short or grown by another process once reading has begun,
+// is stood for by a size at the start other than the file's: the
+// conversion fails as a read failure naming the report, after rows that
+// begin the full table.
+TEST(StretchConversion, ReportCutShortOrGrownWhileBeingReadFails) {
+    const std::string report = many_queries(40);
+    const std::string full = convert_hsps_as_given(report, "std", false, default_block_size).table;
+    for (std::size_t at = 1; at < report.size(); at += 1543) {
+        for (std::size_t stretch_size : {std::size_t{64}, std::size_t{4096}}) {
+            HspOutcome cut = convert_hsps_in_stretches(report.substr(0, at), "std", false, stretch_size, best_kernel(),
+                                                       report.size());
+            HspOutcome grown = convert_hsps_in_stretches(report, "std", false, stretch_size, best_kernel(), at);
+            const std::pair<HspOutcome, std::string> outcomes[] = {{cut, "was cut short"}, {grown, "grew"}};
+            for (const auto& [outcome, how] : outcomes) {
+                std::string what = "the report " + how + " at " + std::to_string(at) + ", stretch size " +
+                                   std::to_string(stretch_size);
+                EXPECT_TRUE(outcome.failed) << what;
+                EXPECT_EQ(
+                    outcome.message.rfind("cannot read report 'report': the report " + how + " while being read", 0),
+                    0u)
+                    << what << ": " << outcome.message;
+                EXPECT_EQ(full.compare(0, outcome.table.size(), outcome.table), 0) << what;
+            }
+        }
+    }
+}
+
 // Rows far longer than their lines (a long title on every row) are more
 // than a piece may hold ahead of its turn: that piece is read in turn.
 TEST(StretchConversion, PiecesWithTooManyRowsToHoldConvertTheSame) {
