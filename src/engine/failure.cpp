@@ -42,6 +42,17 @@ Failure damaged_report(const std::string& path, const std::string& damage) {
     return Failure(FailureKind::io, "cannot read report " + quoted(path) + ": " + damage);
 }
 
+Failure report_cut_short(const std::string& path) {
+    return Failure(FailureKind::io,
+                   "cannot read report " + quoted(path) + ": the report was cut short while being read");
+}
+
+Failure report_grew(const std::string& path) {
+    return Failure(FailureKind::io,
+                   "cannot read report " + quoted(path) +
+                       ": the report grew while being read (is it still being written?); convert it once it is whole");
+}
+
 Failure not_a_report(const std::string& path, const std::string& what) {
     return Failure(FailureKind::io,
                    "cannot read report " + quoted(path) + ": it is " + what + ", not a BLAST text report");

@@ -40,6 +40,12 @@ Failure table_exists(const std::string& path);
 Failure io_failure(const char* action, const std::string& path, int error_number);
 // "cannot read report '<path>': <damage>", for compressed data that cannot be decoded.
 Failure damaged_report(const std::string& path, const std::string& damage);
+// "cannot read report '<path>': the report was cut short while being read",
+// for a file that held fewer bytes than it did when reading began.
+Failure report_cut_short(const std::string& path);
+// "cannot read report '<path>': the report grew while being read", for a
+// file that held more bytes than it did when reading began.
+Failure report_grew(const std::string& path);
 // "cannot read report '<path>': it is <what>, not a BLAST text report", for a
 // file that is recognisably something else.
 Failure not_a_report(const std::string& path, const std::string& what);

@@ -40,10 +40,17 @@ bool reads_in_stretches(int descriptor, std::uint64_t smallest) {
     return recognise_form(first_bytes, size) == StreamForm::plain && not_a_text_report(first_bytes, size) == nullptr;
 }
 
-StretchReader::StretchReader(int descriptor, std::string path, std::size_t stretch_size)
+std::uint64_t report_size(int descriptor, const std::string& path) {
+    struct stat status;
+    if (fstat(descriptor, &status) != 0) throw io_failure("read report", path, errno);
+    return status.st_size < 0 ? 0 : static_cast<std::uint64_t>(status.st_size);
+}
+
+StretchReader::StretchReader(int descriptor, std::string path, std::size_t stretch_size, std::uint64_t size)
     : descriptor_(descriptor),
       path_(std::move(path)),
       stretch_size_(std::max<std::size_t>(stretch_size, 1)),
+      size_(size),
       buffer_(stretch_size_ + 1 + first_extension) {}
 
 bool StretchReader::load(std::uint64_t position, std::size_t at_least) {
@@ -52,12 +59,25 @@ bool StretchReader::load(std::uint64_t position, std::size_t at_least) {
         auto wanted = std::max(static_cast<std::size_t>(position + 1 - (first_ + loaded_)), at_least);
         if (loaded_ + wanted > buffer_.capacity()) buffer_.grow(std::max(buffer_.capacity() * 2, loaded_ + wanted));
         char* into = buffer_.data() + loaded_;
-        ssize_t got = pread(descriptor_, into, std::min(wanted, largest_read), static_cast<off_t>(first_ + loaded_));
+        std::uint64_t from = first_ + loaded_;
+        // No read goes past the size the file had as reading began, but for
+        // one byte there, which must not be: the other thread, reading the
+        // same file, saw it end at that size too.
+        std::size_t asked = std::min(wanted, largest_read);
+        if (from < size_) asked = static_cast<std::size_t>(std::min<std::uint64_t>(asked, size_ - from));
+        if (from >= size_) asked = 1;
+        ssize_t got = pread(descriptor_, into, asked, static_cast<off_t>(from));
         if (got < 0) {
             if (errno == EINTR) continue;
             failure_ = std::make_exception_ptr(io_failure("read report", path_, errno));
         } else if (got == 0) {
-            at_end_ = true;
+            if (from < size_) {
+                failure_ = std::make_exception_ptr(report_cut_short(path_));
+            } else {
+                at_end_ = true;
+            }
+        } else if (from >= size_) {
+            failure_ = std::make_exception_ptr(report_grew(path_));
         } else {
             has_carriage_return_ = has_carriage_return_ || std::memchr(into, '\r', static_cast<std::size_t>(got));
             loaded_ += static_cast<std::size_t>(got);
@@ -140,13 +160,17 @@ Stretch StretchReader::read_lines_starting_in(std::uint64_t begin, std::uint64_t
 
     char* text = buffer_.data() + (start - first_);
     auto size = static_cast<std::size_t>(stop - start);
-    if (has_carriage_return_) {
-        bool previous_was_cr = false;
-        size = normalise_line_ends(text, size, previous_was_cr);
-    }
     // Bytes past the text are padding to the kernels: keep them defined.
     // Those read from the file already are, and the next range may keep them.
     std::memset(buffer_.data() + loaded_, 0, text_padding);
+    if (has_carriage_return_) {
+        bool previous_was_cr = false;
+        size = normalise_line_ends(text, size, previous_was_cr);
+        // The text is shorter now: the bytes past its new end are what its
+        // last bytes were before, never to be read as more of a last line
+        // without a line end. The next range reads them again (see above).
+        std::memset(text + size, 0, text_padding);
+    }
     stretch.lines = buffer_.view(static_cast<std::size_t>(start - first_), size);
     return stretch;
 }

@@ -27,11 +27,24 @@ struct Stretch {
 // pipes and terminals are read from start to end instead.
 bool reads_in_stretches(int descriptor, std::uint64_t smallest);
 
+// The size of the report open as `descriptor`, named `path` in failure
+// reports: what every reader of one conversion is given, once, at its start.
+std::uint64_t report_size(int descriptor, const std::string& path);
+
+// For a conversion's `size_at_start`: the size the report has as the
+// conversion begins. A caller may pass a size it learned before instead.
+inline constexpr std::uint64_t size_now = ~std::uint64_t{0};
+
 class StretchReader {
 public:
     // Reads `descriptor` (not owned), named `path` in failure reports, in
     // stretches of `stretch_size` bytes. Each thread needs a reader of its own.
-    StretchReader(int descriptor, std::string path, std::size_t stretch_size);
+    // The file holds `size` bytes (report_size) as reading begins, and must
+    // hold them to the end: a read that finds fewer fails with
+    // report_cut_short, one that finds more with report_grew. Either
+    // failure comes after the lines read whole before it, as any failure
+    // to read does.
+    StretchReader(int descriptor, std::string path, std::size_t stretch_size, std::uint64_t size);
 
     // Stretch `index`; valid until the next call.
     Stretch read(std::uint64_t index) {
@@ -58,6 +71,7 @@ private:
     int descriptor_;
     std::string path_;
     std::size_t stretch_size_;
+    std::uint64_t size_;  // of the file as reading began
     PaddedBuffer buffer_;
     std::uint64_t first_ = 0;           // the file offset of the buffer's first byte
     std::size_t loaded_ = 0;            // bytes of the file in the buffer

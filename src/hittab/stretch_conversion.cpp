@@ -145,8 +145,13 @@ struct StretchResult {
 class Conversion {
 public:
     Conversion(int descriptor, const std::string& path, TableWriter& table, std::size_t stretch_size,
-               const Kernel& kernel)
-        : descriptor_(descriptor), path_(path), table_(table), stretch_size_(stretch_size), kernel_(kernel) {}
+               const Kernel& kernel, std::uint64_t size_at_start)
+        : descriptor_(descriptor),
+          path_(path),
+          size_(size_at_start != size_now ? size_at_start : report_size(descriptor, path)),
+          table_(table),
+          stretch_size_(stretch_size),
+          kernel_(kernel) {}
 
     // Converts the next stretch no thread has taken, again and again, until
     // the report ends or the conversion fails. Taking them as they come, not
@@ -179,6 +184,7 @@ private:
 
     const int descriptor_;
     const std::string& path_;
+    const std::uint64_t size_;  // of the report as reading begins, the same for both threads
     TableWriter& table_;
     const std::size_t stretch_size_;
     const Kernel& kernel_;
@@ -217,7 +223,7 @@ void Conversion::apply(const std::vector<LineValues>& lines) {
 
 void Conversion::operator()() noexcept {
     try {
-        StretchReader reader(descriptor_, path_, std::min(stretch_size_, part_size));
+        StretchReader reader(descriptor_, path_, std::min(stretch_size_, part_size), size_);
         // A stretch read before its turn has come is parked, and the thread
         // reads the next one meanwhile rather than wait: stretches take
         // unequal times to read. Each thread parks at most one.
@@ -380,8 +386,8 @@ void Conversion::hand_on(StretchResult& result) {
 }  // namespace
 
 bool convert_in_stretches(int descriptor, const std::string& path, TableWriter& table, std::size_t stretch_size,
-                          const Kernel& kernel) {
-    Conversion conversion(descriptor, path, table, stretch_size, kernel);
+                          const Kernel& kernel, std::uint64_t size_at_start) {
+    Conversion conversion(descriptor, path, table, stretch_size, kernel, size_at_start);
     if (!work_on_two_threads(conversion)) return false;
     conversion.finish();
     return true;

@@ -6,10 +6,12 @@
 // numbers are those of `convert`.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "kernel.hpp"
 #include "report_reader.hpp"
+#include "stretch_reader.hpp"
 #include "table_writer.hpp"
 
 namespace hittab {
@@ -17,8 +19,11 @@ namespace hittab {
 // Converts the report open as `descriptor` (a regular file of plain text;
 // see reads_in_stretches), named `path` in failure reports, into `table`,
 // in stretches of `stretch_size` bytes. False, with nothing read or written,
-// when no second thread can be started.
+// when no second thread can be started. The report must keep the size it
+// has as reading begins, `size_at_start` (see size_now): a file cut short
+// or grown while it is read fails (StretchReader).
 bool convert_in_stretches(int descriptor, const std::string& path, TableWriter& table,
-                          std::size_t stretch_size = default_block_size, const Kernel& kernel = best_kernel());
+                          std::size_t stretch_size = default_block_size, const Kernel& kernel = best_kernel(),
+                          std::uint64_t size_at_start = size_now);
 
 }  // namespace hittab

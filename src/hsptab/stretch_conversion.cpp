@@ -47,8 +47,8 @@ enum class PieceEnd { next_query, report_end };
 // What one thread keeps from piece to piece: its readers, and what it
 // reads ahead of its turn.
 struct ThreadPart {
-    ThreadPart(int descriptor, const std::string& path, std::size_t stretch_size)
-        : stretches(descriptor, path, stretch_size), onward(descriptor, path, first_read_size) {}
+    ThreadPart(int descriptor, const std::string& path, std::size_t stretch_size, std::uint64_t size)
+        : stretches(descriptor, path, stretch_size, size), onward(descriptor, path, first_read_size, size) {}
 
     StretchReader stretches;
     StretchReader onward;  // for the lines past the stretch
@@ -67,11 +67,12 @@ struct ThreadPart {
 class Conversion {
 public:
     Conversion(int descriptor, const std::string& path, FieldWriter& writer, std::size_t stretch_size,
-               const Kernel& kernel)
+               const Kernel& kernel, std::uint64_t size_at_start)
         : descriptor_(descriptor),
           path_(path),
           writer_(writer),
           stretch_size_(stretch_size),
+          size_(size_at_start != size_now ? size_at_start : report_size(descriptor, path)),
           kernel_(kernel),
           layout_(path, writer, kernel) {}
 
@@ -79,7 +80,7 @@ public:
     // the report ends or the conversion fails.
     void operator()() noexcept {
         try {
-            ThreadPart thread(descriptor_, path_, stretch_size_);
+            ThreadPart thread(descriptor_, path_, stretch_size_, size_);
             while (!turns_.over()) convert_piece(turns_.take_next(), thread);
         } catch (...) {
             turns_.end(std::current_exception());
@@ -115,6 +116,7 @@ private:
     const std::string& path_;
     FieldWriter& writer_;
     const std::size_t stretch_size_;
+    const std::uint64_t size_;  // of the report as reading begins, the same for both threads
     const Kernel& kernel_;
 
     // Touched only by the thread whose turn it is.
@@ -225,8 +227,8 @@ void Conversion::convert_piece(std::uint64_t index, ThreadPart& thread) {
 }  // namespace
 
 bool convert_in_stretches(int descriptor, const std::string& path, FieldWriter& writer, std::size_t stretch_size,
-                          const Kernel& kernel) {
-    Conversion conversion(descriptor, path, writer, stretch_size, kernel);
+                          const Kernel& kernel, std::uint64_t size_at_start) {
+    Conversion conversion(descriptor, path, writer, stretch_size, kernel, size_at_start);
     if (!work_on_two_threads(conversion)) return false;
     conversion.finish();
     return true;

@@ -8,19 +8,24 @@
 // again in turn. The table, failures and line numbers are those of `convert`.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "field_writer.hpp"
 #include "kernel.hpp"
 #include "report_reader.hpp"
+#include "stretch_reader.hpp"
 
 namespace hittab::hsptab {
 
 // Converts the report open as `descriptor` (a regular file of plain text;
 // see reads_in_stretches), named `path` in failure reports, into `writer`,
 // in stretches of `stretch_size` bytes. False, with nothing read or written,
-// when no second thread can be started.
+// when no second thread can be started. The report must keep the size it
+// has as reading begins, `size_at_start` (see size_now): a file cut short
+// or grown while it is read fails (StretchReader).
 bool convert_in_stretches(int descriptor, const std::string& path, FieldWriter& writer,
-                          std::size_t stretch_size = default_block_size, const Kernel& kernel = best_kernel());
+                          std::size_t stretch_size = default_block_size, const Kernel& kernel = best_kernel(),
+                          std::uint64_t size_at_start = size_now);
 
 }  // namespace hittab::hsptab

@@ -57,6 +57,55 @@ TEST(StretchConversion, RowsWrittenAheadComeInReportOrder) {
     }
 }
 
+// A report whose last line, without a line end, is the Strand, Score or
+// Identities line of its last hit, with each kind of line end: the row
+// takes that line's values as the line holds them.
+TEST(StretchConversion, LastLineWithoutLineEndConvertsTheSameWithEveryLineEnd) {
+    std::string hits = full_hits(400, "Plus/Minus");
+    const std::string last_lines[] = {" Strand=Plus/Plus", " Score = 120 bits (2),  Expect = 1e-120",
+                                      " Identities = 120/120 (100%), Gaps = 0/120 (0%)"};
+    for (const std::string& last : last_lines) {
+        for (const std::string line_end : {"\n", "\r\n", "\r"}) {
+            std::string report;
+            for (char c : hits + ">last s length=120\n") c == '\n' ? report += line_end : report += c;
+            report += last;
+            Outcome expected = convert_as_given(report);
+            for (std::size_t stretch_size : {std::size_t{7}, std::size_t{100}, std::size_t{4096}}) {
+                EXPECT_EQ(convert_in_stretches(report, stretch_size), expected)
+                    << ::testing::PrintToString(last) << ", line ends " << ::testing::PrintToString(line_end)
+                    << ", stretch size " << stretch_size;
+            }
+        }
+    }
+}
+
+// The file, cut short or grown by another process once reading has begun,
+// is stood for by a size at the start other than the file's: the
+// conversion fails as a read failure naming the report, after rows that
+// begin the full table.
+TEST(StretchConversion, ReportCutShortOrGrownWhileBeingReadFails) {
+    const std::string report = full_hits(3000, "Plus/Minus");
+    const std::string full = convert_as_given(report).table;
+    for (std::size_t at = 1; at < report.size(); at += 9973) {
+        for (std::size_t stretch_size : {std::size_t{4096}, std::size_t{1} << 20}) {
+            Outcome cut = convert_in_stretches(report.substr(0, at), stretch_size, best_kernel(), report.size());
+            Outcome grown = convert_in_stretches(report, stretch_size, best_kernel(), at);
+            const std::pair<Outcome, std::string> outcomes[] = {{cut, "was cut short"}, {grown, "grew"}};
+            for (const auto& [outcome, how] : outcomes) {
+                std::string what = "the report " + how + " at " + std::to_string(at) + ", stretch size " +
+                                   std::to_string(stretch_size);
+                EXPECT_TRUE(outcome.failed) << what;
+                EXPECT_EQ(outcome.kind, FailureKind::io) << what;
+                EXPECT_EQ(
+                    outcome.message.rfind("cannot read report 'report': the report " + how + " while being read", 0),
+                    0u)
+                    << what << ": " << outcome.message;
+                EXPECT_EQ(full.compare(0, outcome.table.size(), outcome.table), 0) << what;
+            }
+        }
+    }
+}
+
 // A thread parks a stretch read before its turn and reads the next one;
 // when that one says too much to be held, the parked one is handed on
 // first. Here stretches that say too much (rows much longer than their

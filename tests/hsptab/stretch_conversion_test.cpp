@@ -116,6 +116,53 @@ TEST(StretchConversion, ReportsThatBreakAnywhereFailTheSame) {
     expect_same_in_pieces(broken_alignment, {64, 4096}, "a Sbjct line where a Query line should be");
 }
 
+// A report whose last line has no line end, cut at each of the last lines
+// of its last alignment, with each kind of line end: rewriting CR LF and
+// lone CR shortens the text, and the last line must end where it does.
+TEST(StretchConversion, LastLineWithoutLineEndConvertsTheSameWithEveryLineEnd) {
+    std::string report = many_queries(30);
+    std::size_t last_alignment = report.rfind(" Score = ");
+    std::size_t end = report.find("\n\n\n", report.rfind("Sbjct  "));
+    std::vector<std::size_t> cuts = {end, end - 1};  // after the end coordinate, and inside it
+    for (std::size_t at = report.find('\n', last_alignment); at < end; at = report.find('\n', at + 1)) {
+        cuts.push_back(at);
+    }
+    for (const std::string line_end : {"\n", "\r\n", "\r"}) {
+        for (std::size_t cut : cuts) {
+            expect_same_in_pieces(
+                with_line_ends(report.substr(0, cut), line_end), {5, 64, 4096},
+                "line ends " + ::testing::PrintToString(line_end) + ", cut at " + std::to_string(cut));
+        }
+    }
+}
+
+// The file, cut short or grown by another process once reading has begun,
+// is stood for by a size at the start other than the file's: the
+// conversion fails as a read failure naming the report, after rows that
+// begin the full table.
+TEST(StretchConversion, ReportCutShortOrGrownWhileBeingReadFails) {
+    const std::string report = many_queries(40);
+    const std::string full = convert_hsps_as_given(report, "std", false, default_block_size).table;
+    for (std::size_t at = 1; at < report.size(); at += 1543) {
+        for (std::size_t stretch_size : {std::size_t{64}, std::size_t{4096}}) {
+            HspOutcome cut = convert_hsps_in_stretches(report.substr(0, at), "std", false, stretch_size, best_kernel(),
+                                                       report.size());
+            HspOutcome grown = convert_hsps_in_stretches(report, "std", false, stretch_size, best_kernel(), at);
+            const std::pair<HspOutcome, std::string> outcomes[] = {{cut, "was cut short"}, {grown, "grew"}};
+            for (const auto& [outcome, how] : outcomes) {
+                std::string what = "the report " + how + " at " + std::to_string(at) + ", stretch size " +
+                                   std::to_string(stretch_size);
+                EXPECT_TRUE(outcome.failed) << what;
+                EXPECT_EQ(
+                    outcome.message.rfind("cannot read report 'report': the report " + how + " while being read", 0),
+                    0u)
+                    << what << ": " << outcome.message;
+                EXPECT_EQ(full.compare(0, outcome.table.size(), outcome.table), 0) << what;
+            }
+        }
+    }
+}
+
 // Rows far longer than their lines (a long title on every row) are more
 // than a piece may hold ahead of its turn: that piece is read in turn.
 TEST(StretchConversion, PiecesWithTooManyRowsToHoldConvertTheSame) {

@@ -56,10 +56,11 @@ Outcome convert_as_given(std::string_view report, std::size_t block_size, const 
     });
 }
 
-Outcome convert_in_stretches(std::string_view report, std::size_t stretch_size, const Kernel& kernel) {
+Outcome convert_in_stretches(std::string_view report, std::size_t stretch_size, const Kernel& kernel,
+                             std::uint64_t size_at_start) {
     return run_conversion([&](TableWriter& table) {
         FileHandle stream = stream_holding(report);
-        if (!hittab::convert_in_stretches(fileno(stream.get()), "report", table, stretch_size, kernel)) {
+        if (!hittab::convert_in_stretches(fileno(stream.get()), "report", table, stretch_size, kernel, size_at_start)) {
             throw std::runtime_error("no second thread for the conversion in stretches");
         }
     });

@@ -43,9 +43,11 @@ Outcome convert_as_given(std::string_view report, std::size_t block_size = defau
                          const Kernel& kernel = best_kernel());
 
 // The tool's way for large plain reports in regular files: two threads,
-// stretches of `stretch_size` bytes.
+// stretches of `stretch_size` bytes. `size_at_start`, when given, stands for
+// the size the file had as reading began: another size is a file that was
+// cut short or grew once reading had begun.
 Outcome convert_in_stretches(std::string_view report, std::size_t stretch_size = default_block_size,
-                             const Kernel& kernel = best_kernel());
+                             const Kernel& kernel = best_kernel(), std::uint64_t size_at_start = ~std::uint64_t{0});
 
 // Whether the report's first bytes announce a compressed stream, or a file
 // that is recognisably not a report: the byte source decodes or refuses it

@@ -62,10 +62,11 @@ HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fie
 }
 
 HspOutcome convert_hsps_in_stretches(std::string_view report, const std::string& fields, bool comments,
-                                     std::size_t stretch_size, const Kernel& kernel) {
+                                     std::size_t stretch_size, const Kernel& kernel, std::uint64_t size_at_start) {
     return run_conversion(fields, comments, [&](hsptab::FieldWriter& writer) {
         FileHandle stream = stream_holding(report);
-        if (!hsptab::convert_in_stretches(fileno(stream.get()), "report", writer, stretch_size, kernel)) {
+        if (!hsptab::convert_in_stretches(fileno(stream.get()), "report", writer, stretch_size, kernel,
+                                          size_at_start)) {
             throw std::runtime_error("no second thread for the conversion in stretches");
         }
     });

@@ -49,9 +49,12 @@ HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fie
                                  std::size_t block_size, const Kernel& kernel = best_kernel());
 
 // The conversion of the report's bytes, a plain report, on two threads in
-// stretches of `stretch_size` bytes.
+// stretches of `stretch_size` bytes. `size_at_start`, when given, stands for
+// the size the file had as reading began: another size is a file that was
+// cut short or grew once reading had begun.
 HspOutcome convert_hsps_in_stretches(std::string_view report, const std::string& fields, bool comments,
-                                     std::size_t stretch_size, const Kernel& kernel = best_kernel());
+                                     std::size_t stretch_size, const Kernel& kernel = best_kernel(),
+                                     std::uint64_t size_at_start = ~std::uint64_t{0});
 
 bool operator==(const HspOutcome& a, const HspOutcome& b);
 
