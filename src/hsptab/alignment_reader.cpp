@@ -329,7 +329,9 @@ const char* read_alignment(const MarkedLines& marked, const char* start, const c
             }
             ++line_number;
             start = read_alignment_line(marked, start, end, start[0] == 'Q', line_number, hsp, progress) + 1;
-        } else if (start[0] == ' ' && start[1] == ' ') {  // a midline
+        } else if (start[0] == ' ' && start[1] == ' ' && progress.awaiting_subject_line) {
+            // A midline; other indented lines (the statistics' "  Database:")
+            // are the line-by-line reader's.
             ++line_number;
             start = find_marked<&AlignmentMasks::line_feeds>(marked, start, end) + 1;
         } else {

@@ -20,12 +20,21 @@ enum class SearchKind {
     translated_both,     // tblastx
 };
 
+// The lines that close a run, by which a report cut anywhere before them is
+// known to be cut.
+enum class RunClosing {
+    matrix_line,  // BLAST+: the statistics ("  Database: ..."), then "Matrix:" once, last
+    lambda_line,  // blastall: the statistics after each query, "Lambda" among their first lines
+    none,         // the web page's text download ends with its last alignment
+};
+
 // One BLAST run: a program line and what follows it, up to the next.
 struct Run {
     std::string program_line;  // "BLASTN 2.12.0+", as the report writes it
     SearchKind kind = SearchKind::nucleotide;
-    std::string database;         // empty when the report names none
-    bool legacy = false;          // written by blastall, before BLAST+
+    std::string database;  // empty when the report names none
+    bool legacy = false;   // written by blastall, before BLAST+
+    RunClosing closing = RunClosing::matrix_line;
     bool profiles = false;        // rpsblast, rpstblastn: subjects are profiles of a profile database
     bool subjects_given = false;  // the subjects came with -subject, not from a database
     std::uint64_t round = 0;      // psiblast: the round being read, 0 for other programs

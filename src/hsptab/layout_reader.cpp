@@ -61,6 +61,7 @@ void LayoutReader::fail(const std::string& message, std::uint64_t line_number) c
 }
 
 void LayoutReader::read_lines(PaddedView lines, std::uint64_t& line_number) {
+    if (!lines.empty()) last_line_ended_ = lines.data()[lines.size() - 1] == '\n';
     // Long text is read in parts cut at line ends, so that a part's bytes
     // and marks are still in cache when its lines are read.
     while (lines.size() > part_size) {
@@ -184,6 +185,9 @@ void LayoutReader::read_between_alignments(LineKind kind, std::string_view line,
             if (place_ != Place::in_subject) fail("a Score line outside any subject", line_number);
             start_hsp(line, line_number);
             return;
+        case LineKind::statistics:
+        case LineKind::lambda:
+        case LineKind::matrix: read_closing_line(kind); return;
         case LineKind::other:
         case LineKind::program:
         case LineKind::query:
@@ -309,10 +313,19 @@ void LayoutReader::read_in_hsp(LineKind kind, std::string_view line, std::uint64
             finish_hsp(line_number);
             read_round(line);
             return;
-        default: break;
+        case LineKind::statistics:
+        case LineKind::lambda:
+        case LineKind::matrix:
+            finish_hsp(line_number);
+            read_closing_line(kind);
+            return;
+        case LineKind::other:
+        case LineKind::program:
+        case LineKind::query:
+        case LineKind::query_number:
+        case LineKind::database: break;
     }
-    if (starts_with(line, "Range ") || starts_with(line, "Lambda") || starts_with(line, "  Database:") ||
-        starts_with(line, "Effective search space")) {
+    if (starts_with(line, "Range ") || starts_with(line, "Effective search space")) {
         finish_hsp(line_number);
         return;
     }
@@ -320,6 +333,9 @@ void LayoutReader::read_in_hsp(LineKind kind, std::string_view line, std::uint64
 }
 
 void LayoutReader::start_program(std::string_view program_line, std::string_view name, std::uint64_t line_number) {
+    // A run cut short, then another report after it.
+    if (knows_run() && !run_closed())
+        fail("the BLAST run before this line ends early: " + missing_closing_lines(), line_number);
     if (place_ == Place::in_hsp) finish_hsp(line_number);
     finish_query();
     if (knows_run()) writer_.end_run(run_);
@@ -330,6 +346,9 @@ void LayoutReader::start_program(std::string_view program_line, std::string_view
     run_.profiles = name == "RPSBLAST" || name == "RPSTBLASTN";
     // BLAST+ writes "2.12.0+", the web page "Program: BLASTN"; blastall a bare version.
     run_.legacy = run_.program_line.back() != '+' && run_.program_line.find(' ') != std::string::npos;
+    bool web = run_.program_line.find(' ') == std::string::npos;
+    run_.closing = web ? RunClosing::none : run_.legacy ? RunClosing::lambda_line : RunClosing::matrix_line;
+    closing_ = Closing::open;
     place_ = Place::in_run;
 }
 
@@ -340,6 +359,7 @@ void LayoutReader::start_query(std::string_view definition, std::uint64_t line_n
     query_.round = run_.round;
     append_wrapped(query_.definition, definition);
     query_open_ = true;
+    closing_ = Closing::open;
     ++run_.queries;
     writer_.begin_query(run_, query_);
 }
@@ -353,6 +373,7 @@ void LayoutReader::finish_query() {
 void LayoutReader::start_subject(std::string_view title) {
     subject_.reset();
     append_wrapped(subject_.title, title);
+    closing_ = Closing::open;
     place_ = Place::subject_title;
 }
 
@@ -386,11 +407,32 @@ void LayoutReader::read_database(std::string_view line) {
     run_.database = std::string(database);
 }
 
+void LayoutReader::read_closing_line(LineKind kind) {
+    if (kind == LineKind::statistics) {
+        if (closing_ == Closing::open) closing_ = Closing::in_statistics;
+    } else if (closing_ == Closing::in_statistics &&
+               (kind == LineKind::matrix || run_.closing == RunClosing::lambda_line)) {
+        closing_ = Closing::closed;
+    }
+}
+
+std::string LayoutReader::missing_closing_lines() const {
+    switch (run_.closing) {
+        case RunClosing::matrix_line:
+            return "the statistics that close a BLAST+ run (\"  Database:\" ... \"Matrix:\") are missing";
+        case RunClosing::lambda_line:
+            return "the statistics that close a blastall query (\"  Database:\" ... \"Lambda\") are missing";
+        case RunClosing::none: break;
+    }
+    return "the run has no end";
+}
+
 void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     // A fresh record that keeps the room its strings had.
     hsp_.reset();
     hsp_line_number_ = line_number;
     alignment_.awaiting_subject_line = false;
+    closing_ = Closing::open;
     if (const char* failure = read_score_line(line, hsp_)) fail(failure, line_number);
     place_ = Place::in_hsp;
 }
@@ -412,11 +454,20 @@ void LayoutReader::finish_hsp(std::uint64_t line_number) {
 }
 
 void LayoutReader::end_last_query(std::uint64_t last_line_number) {
+    if (knows_run() && !run_closed()) fail("the report ends early: " + missing_closing_lines(), last_line_number);
     if (place_ == Place::query_definition) {
         fail("the report ends inside the definition of the query", last_line_number);
     }
     if (place_ == Place::subject_title) fail("the report ends inside the title of a subject", last_line_number);
-    if (place_ == Place::in_hsp) finish_hsp(last_line_number);
+    if (place_ == Place::in_hsp) {
+        // Only a line end after the last alignment line shows that its last
+        // number is whole.
+        if (!last_line_ended_) {
+            fail("the report ends early, inside the alignment that begins at line " + std::to_string(hsp_line_number_),
+                 last_line_number);
+        }
+        finish_hsp(last_line_number);
+    }
     finish_query();
 }
 
@@ -440,6 +491,7 @@ void LayoutReader::start_piece(const RunState& state) {
     run_.queries = 0;
     place_ = Place::in_run;
     query_open_ = false;
+    closing_ = Closing::open;
     programs_read_ = 0;
 }
 
@@ -454,6 +506,8 @@ void LayoutReader::go_on_after(const LayoutReader& piece) {
     run_.queries = queries;
     place_ = piece.place_;
     query_open_ = piece.query_open_;
+    closing_ = piece.closing_;
+    last_line_ended_ = piece.last_line_ended_;
 }
 
 }  // namespace hittab::hsptab

@@ -36,8 +36,8 @@ struct RunState {
 // comparison: only the count of queries is left out.
 inline bool operator==(const RunState& a, const RunState& b) {
     auto compared = [](const Run& run) {
-        return std::tie(run.program_line, run.kind, run.database, run.legacy, run.profiles, run.subjects_given,
-                        run.round);
+        return std::tie(run.program_line, run.kind, run.database, run.legacy, run.closing, run.profiles,
+                        run.subjects_given, run.round);
     };
     return compared(a.run) == compared(b.run);
 }
@@ -54,7 +54,8 @@ public:
     // that of their last line.
     void read_lines(PaddedView lines, std::uint64_t& line_number);
 
-    // The end of the report: the last alignment must be complete.
+    // The end of the report: the run must have its closing lines, and the
+    // last alignment must be complete.
     void finish(std::uint64_t last_line_number);
 
     // For a report read in pieces that each begin at a "Query=" line:
@@ -91,7 +92,12 @@ private:
         in_hsp,            // after a Score line
     };
 
+    // How far the lines that close the run have come since the last query,
+    // subject or alignment began.
+    enum class Closing { open, in_statistics, closed };
+
     bool knows_run() const { return place_ != Place::before_program && place_ != Place::web_preamble; }
+    bool run_closed() const { return run_.closing == RunClosing::none || closing_ == Closing::closed; }
 
     // read_lines for one part: its bytes marked, then its lines read.
     void read_part(PaddedView lines, std::uint64_t& line_number);
@@ -116,6 +122,10 @@ private:
     void start_hsp(std::string_view line, std::uint64_t line_number);
     void read_round(std::string_view line);
     void read_database(std::string_view line);
+    // A line of the statistics after the alignments: kind statistics, lambda or matrix.
+    void read_closing_line(LineKind kind);
+    // Why a run that has not closed ends early.
+    std::string missing_closing_lines() const;
     // "Length=239" or "Length = 239" (`text`, trimmed) after a subject's title.
     void read_subject_length(std::string_view text, std::uint64_t line_number);
     void finish_hsp(std::uint64_t line_number);
@@ -133,7 +143,9 @@ private:
     Hsp hsp_;
     AlignmentProgress alignment_;
     bool query_open_ = false;
-    bool definition_line_cut_ = false;   // the definition's last line ended inside a word
+    bool definition_line_cut_ = false;  // the definition's last line ended inside a word
+    Closing closing_ = Closing::open;
+    bool last_line_ended_ = true;        // the last line read ended in a line feed
     std::uint64_t hsp_line_number_ = 0;  // where the alignment being read began
     std::uint64_t programs_read_ = 0;    // program lines read
 };

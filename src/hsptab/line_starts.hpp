@@ -16,7 +16,19 @@ namespace hittab::hsptab {
 // dispatch takes a line's kind from here, and the filter that passes over
 // the lines between alignments is made from the first two bytes of each
 // entry, so that no kind of line is known to one and not to the other.
-enum class LineKind : unsigned char { other, program, query, query_number, database, round, subject_title, score };
+enum class LineKind : unsigned char {
+    other,
+    program,
+    query,
+    query_number,
+    database,
+    round,
+    subject_title,
+    score,
+    statistics,  // "  Database: ", the first line of the statistics at a run's end
+    lambda,      // "Lambda", the statistics' Karlin-Altschul parameters
+    matrix,      // "Matrix:", which BLAST+ writes once, last in a run
+};
 
 struct LineStart {
     std::string_view prefix;
@@ -24,13 +36,26 @@ struct LineStart {
 };
 
 constexpr LineStart line_starts[] = {
-    {"BLASTN", LineKind::program},       {"BLASTP", LineKind::program},      {"BLASTX", LineKind::program},
-    {"TBLASTN", LineKind::program},      {"TBLASTX", LineKind::program},     {"PSIBLAST", LineKind::program},
-    {"RPSBLAST", LineKind::program},     {"RPSTBLASTN", LineKind::program},  {"DELTABLAST", LineKind::program},
+    {"BLASTN", LineKind::program},
+    {"BLASTP", LineKind::program},
+    {"BLASTX", LineKind::program},
+    {"TBLASTN", LineKind::program},
+    {"TBLASTX", LineKind::program},
+    {"PSIBLAST", LineKind::program},
+    {"RPSBLAST", LineKind::program},
+    {"RPSTBLASTN", LineKind::program},
+    {"DELTABLAST", LineKind::program},
     {"Query=", LineKind::query},  // "Query= DEFINITION", or a bare "Query="
-    {"Query #", LineKind::query_number}, {"Database: ", LineKind::database}, {"Results from round", LineKind::round},
-    {">", LineKind::subject_title},      {" Score =", LineKind::score},      {" Score:", LineKind::score},
+    {"Query #", LineKind::query_number},
+    {"Database: ", LineKind::database},
+    {"Results from round", LineKind::round},
+    {">", LineKind::subject_title},
+    {" Score =", LineKind::score},
+    {" Score:", LineKind::score},
     {"Score:", LineKind::score},
+    {"  Database: ", LineKind::statistics},
+    {"Lambda", LineKind::lambda},
+    {"Matrix:", LineKind::matrix},
 };
 
 // For each first byte, the second bytes that some entry of line_starts
