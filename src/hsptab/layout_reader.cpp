@@ -454,20 +454,28 @@ void LayoutReader::finish_hsp(std::uint64_t line_number) {
 }
 
 void LayoutReader::end_last_query(std::uint64_t last_line_number) {
+    switch (place_) {
+        case Place::query_definition:
+            fail("the report ends early, inside the definition of the query", last_line_number);
+        case Place::subject_title: fail("the report ends early, inside the title of a subject", last_line_number);
+        case Place::in_hsp:
+            // Only a line end after the last alignment line shows that its
+            // last number is whole.
+            if (!run_closed() || !last_line_ended_) {
+                fail("the report ends early, inside the alignment that begins at line " +
+                         std::to_string(hsp_line_number_),
+                     last_line_number);
+            }
+            finish_hsp(last_line_number);
+            break;
+        case Place::before_program:
+        case Place::web_preamble:
+        case Place::in_run:
+        case Place::in_query:
+        case Place::web_more_titles:
+        case Place::in_subject: break;
+    }
     if (knows_run() && !run_closed()) fail("the report ends early: " + missing_closing_lines(), last_line_number);
-    if (place_ == Place::query_definition) {
-        fail("the report ends inside the definition of the query", last_line_number);
-    }
-    if (place_ == Place::subject_title) fail("the report ends inside the title of a subject", last_line_number);
-    if (place_ == Place::in_hsp) {
-        // Only a line end after the last alignment line shows that its last
-        // number is whole.
-        if (!last_line_ended_) {
-            fail("the report ends early, inside the alignment that begins at line " + std::to_string(hsp_line_number_),
-                 last_line_number);
-        }
-        finish_hsp(last_line_number);
-    }
     finish_query();
 }
 

@@ -27,7 +27,11 @@ std::string report_with(const std::string& query, int alignments) {
             " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 10/10 (100%), Gaps = 0/10 (0%)\n"
             " Strand=Plus/Plus\n\nQuery  1   ACGTACGTAC  10\n           ||||||||||\nSbjct  11  ACGTACGTAC  20\n\n";
     }
-    return text + "Lambda      K        H\n";
+    return text +
+           "Lambda      K        H\n    1.33    0.621     1.12 \n\nEffective search space used: 200\n\n\n"
+           "  Database: db\n    Posted date:  Dec 8, 2026  1:43 PM\n  Number of letters in database: 30\n"
+           "  Number of sequences in database:  1\n\n\n\nMatrix: blastn matrix 1 -2\n"
+           "Gap Penalties: Existence: 0, Extension: 2.5\n";
 }
 
 std::string row_of(const std::string& query) { return query + "\ts1\t100.000\t10\t0\t0\t1\t10\t11\t20\t1e-05\t30.0\n"; }
@@ -257,8 +261,8 @@ TEST(HsptabFailures, NameTheReportAndTheLineAndKeepEarlierRows) {
     EXPECT_EQ(cut.status, 1);
     EXPECT_EQ(cut.out, row_of("g") + row_of("q"));
     EXPECT_EQ(cut.err,
-              "hsptab: layout failure at line 25 of 'cut': the alignment that begins at line 20 ends after 0 of "
-              "its 10 columns\n");
+              "hsptab: layout failure at line 25 of 'cut': the report ends early, inside the alignment that "
+              "begins at line 20\n");
 
     // bzip2 is read, so damage in it is named as such; an archive is named for what it is.
     Finished bz2 = run_hsptab(dir, {"bz2"});

@@ -46,7 +46,8 @@ const std::string blastn_report =
     "Effective search space used: 2772145\n\n\n"
     "Query= q2 without hits\n\nLength=30\n\n\n***** No hits found *****\n\n\n\n"
     "Lambda      K        H\n    1.33    0.621     1.12 \n\n"
-    "  Database: db\n    Posted date:  Dec 8, 2026  1:43 PM\n";
+    "Effective search space used: 1232\n\n\n" +
+    blast_plus_closing;
 
 const std::string blastn_rows =
     "q1\t40\ts1\ts1 subject one with a title that BLAST wrapped because it is long enough to wrap\t100\t90.000\t20\t"
@@ -125,8 +126,9 @@ TEST_P(GappedAlignments, GapsAreCountedAcrossWindowsAndLines) {
                                std::to_string(opens) + "\t" + std::to_string(gaps) + "\t1\t" +
                                std::to_string(query_letters) + "\t1\t" + std::to_string(subject_letters) + "\n";
         for (std::size_t block_size : {std::size_t{100}, default_block_size}) {
-            HspOutcome outcome = convert_hsps(report, "length mismatch gapopen gaps qstart qend sstart send", false,
-                                              block_size, kernel());
+            HspOutcome outcome =
+                convert_hsps(report + blast_plus_closing, "length mismatch gapopen gaps qstart qend sstart send", false,
+                             block_size, kernel());
             ASSERT_FALSE(outcome.failed) << outcome.message << "\n" << report;
             ASSERT_EQ(outcome.table, expected) << report << "block size " << block_size;
         }
@@ -229,8 +231,10 @@ TEST_P(UsualBlocks, ReadAsTheLineByLineReadingReadsThem) {
         }
         if (random() % 4 == 0) report.erase(report.find_last_not_of('\n') + 1);
         for (std::size_t block_size : {std::size_t{100}, default_block_size}) {
-            HspOutcome together = convert_hsps_as_given(report, fields, false, block_size, kernel());
-            HspOutcome by_line = convert_hsps_as_given(report, fields + " qseq", false, block_size, kernel());
+            HspOutcome together =
+                convert_hsps_as_given(report + blast_plus_closing, fields, false, block_size, kernel());
+            HspOutcome by_line =
+                convert_hsps_as_given(report + blast_plus_closing, fields + " qseq", false, block_size, kernel());
             ASSERT_EQ(together.failed, by_line.failed) << together.message << by_line.message << "\n" << report;
             ASSERT_EQ(together.message, by_line.message) << report;
             ASSERT_EQ(together.line_number, by_line.line_number) << report;
@@ -262,8 +266,10 @@ TEST_P(UsualBlocks, EveryByteInsideACoordinate) {
             bool digit = byte >= '0' && byte <= '9';
             std::string rows =
                 "20\t" + coordinates[0] + "\t" + coordinates[5] + "\t" + coordinates[2] + "\t" + coordinates[7] + "\n";
-            HspOutcome together = convert_hsps_as_given(report, fields, false, default_block_size, kernel());
-            HspOutcome by_line = convert_hsps_as_given(report, fields + " qseq", false, default_block_size, kernel());
+            HspOutcome together =
+                convert_hsps_as_given(report + blast_plus_closing, fields, false, default_block_size, kernel());
+            HspOutcome by_line = convert_hsps_as_given(report + blast_plus_closing, fields + " qseq", false,
+                                                       default_block_size, kernel());
             ASSERT_EQ(together.failed, !digit) << byte << " at " << place;
             ASSERT_EQ(by_line.failed, !digit) << byte << " at " << place;
             if (digit) {
@@ -303,7 +309,7 @@ TEST(BlastPlusLayout, CoordinatesOfEveryWidthAndShape) {
                 "\n";
             std::string expected = std::to_string(from) + "\t" + std::to_string(from + 19) + "\t" +
                                    std::to_string(from + 1) + "\t" + std::to_string(from + 20) + "\n";
-            HspOutcome outcome = convert_hsps(report, "qstart qend sstart send");
+            HspOutcome outcome = convert_hsps(report + blast_plus_closing, "qstart qend sstart send");
             ASSERT_FALSE(outcome.failed) << outcome.message << "\n" << report;
             EXPECT_EQ(outcome.table, expected) << report;
         }
@@ -321,7 +327,7 @@ TEST(BlastPlusLayout, SubjectTitlesAndLengthsWhereverTheyCome) {
                                alignment +
                                "\n>s2 without alignments\nLength=20\n\n>s3 title wrapped\n"
                                "Lengthy words\nLength=30\n\n" +
-                               alignment + ">s4\nLength=40\n" + alignment + "Lambda      K        H\n";
+                               alignment + ">s4\nLength=40\n" + alignment + blast_plus_closing;
     const std::string rows =
         "s1\ts1 first\t10\t5\ns1\ts1 first\t10\t5\ns3\ts3 title wrapped Lengthy words\t30\t5\n"
         "s4\ts4\t40\t5\n";
@@ -347,7 +353,7 @@ TEST(BlastPlusLayout, SubjectIdsEndAtTheFirstWhitespace) {
         for (char after : {' ', '\t', '\v', '\f'}) {
             std::string report = "BLASTN 2.12.0+\n\nQuery= q\n\nLength=100\n\n>" + word + after +
                                  "rest of title\nLength=10\n\n" + alignment;
-            HspOutcome outcome = convert_hsps(report, "sseqid", false, 64);
+            HspOutcome outcome = convert_hsps(report + blast_plus_closing, "sseqid", false, 64);
             EXPECT_FALSE(outcome.failed) << outcome.message;
             EXPECT_EQ(outcome.table, word + "\n") << size << " " << static_cast<int>(after);
         }
@@ -400,7 +406,8 @@ TEST(BlastPlusLayout, ScoreLinesOfEveryShape) {
         const std::string alignment =
             "\n Identities = 4/4 (100%), Gaps = 0/4 (0%)\n\nQuery  1  ACGT  4\n           ||||\nSbjct  5  ACGT  8\n";
         for (const std::string& end : {alignment, std::string()}) {
-            std::string report = "BLASTN 2.12.0+\n\nQuery= q\n\nLength=100\n\n>s\nLength=10\n\n" + c.line + end;
+            std::string report = "BLASTN 2.12.0+\n\nQuery= q\n\nLength=100\n\n>s\nLength=10\n\n" + c.line + end + "\n" +
+                                 blast_plus_closing;
             HspOutcome outcome = convert_hsps(report, "bitscore score evalue", false, 64);
             if (!c.failure.empty()) {
                 EXPECT_TRUE(outcome.failed) << c.line;
@@ -410,7 +417,7 @@ TEST(BlastPlusLayout, ScoreLinesOfEveryShape) {
                 EXPECT_FALSE(outcome.failed) << c.line << ": " << outcome.message;
                 EXPECT_EQ(outcome.table, c.row) << c.line;
             } else {
-                // The last line of the report: the alignment has no Identities line.
+                // The statistics follow the Score line: the alignment has no Identities line.
                 EXPECT_EQ(outcome.message, "an alignment without its Identities line") << c.line;
             }
         }
@@ -445,6 +452,11 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
+// The statistics that close each query of a blastall run.
+const std::string blastall_closing =
+    "  Database: data/sts\n    Posted date:  Nov 26, 1999  5:52 PM\n  Number of letters in database: 31,998,854\n"
+    "  Number of sequences in database:  87,792\n  \nLambda     K      H\n    1.37    0.711     1.31 \n";
+
 const std::string protein_header = "Query= p1\n\nLength=50\n\n>sp|P1|NAME protein one\nLength=60\n\n";
 
 std::vector<Case> layouts() {
@@ -453,40 +465,46 @@ std::vector<Case> layouts() {
          "BLASTP 2.12.0+\n\n" + protein_header +
              " Score = 50.1 bits (118),  Expect = 1e-05, Method: Compositional matrix adjust.\n"
              " Identities = 6/10 (60%), Positives = 8/10 (80%), Gaps = 0/10 (0%)\n\n"
-             "Query  3   MKVLAAGIVG  12\n           MK+L A  +G\nSbjct  7   MKILSAKVLG  16\n",
+             "Query  3   MKVLAAGIVG  12\n           MK+L A  +G\nSbjct  7   MKILSAKVLG  16\n\n" +
+             blast_plus_closing,
          "sseqid pident positive ppos mismatch frames sstrand evalue score",
          "sp|P1|NAME\t60.000\t8\t80.00\t4\t1/1\tN/A\t1e-05\t118\n"},
         {"BlastxFrameLine",
          "BLASTX 2.12.0+\n\nQuery= n1\n\nLength=300\n\n>p2 protein\nLength=90\n\n"
          " Score = 40.0 bits (90),  Expect = 2e-04\n"
          " Identities = 5/5 (100%), Positives = 5/5 (100%), Gaps = 0/5 (0%)\n Frame = -2\n\n"
-         "Query  200  MKVLA  186\n           MKVLA\nSbjct  1    MKVLA  5\n",
+         "Query  200  MKVLA  186\n           MKVLA\nSbjct  1    MKVLA  5\n\n" +
+             blast_plus_closing,
          "qstart qend qframe sframe frames qcovhsp", "200\t186\t-2\t0\t-2/0\t2\n"},
         {"TblastxTwoFrames",
          "TBLASTX 2.12.0+\n\nQuery= n1\n\nLength=300\n\n>n2 genome\nLength=900\n\n"
          " Score = 40.0 bits (90),  Expect(2) = 2e-04\n"
          " Identities = 5/5 (100%), Positives = 5/5 (100%), Gaps = 0/5 (0%)\n Frame = +1/-3\n\n"
-         "Query  1    MKVLA  15\n           MKVLA\nSbjct  500  MKVLA  486\n",
+         "Query  1    MKVLA  15\n           MKVLA\nSbjct  500  MKVLA  486\n\n" +
+             blast_plus_closing,
          "frames sstart send evalue", "1/-3\t500\t486\t2e-04\n"},
         {"TblastnSubjectFrame",
          "TBLASTN 2.12.0+\n\n" + protein_header +
              " Score = 40.0 bits (90),  Expect = 3e-04\n"
              " Identities = 5/5 (100%), Positives = 5/5 (100%), Gaps = 0/5 (0%)\n Frame = +3\n\n"
-             "Query  1    MKVLA  5\n           MKVLA\nSbjct  3    MKVLA  17\n",
+             "Query  1    MKVLA  5\n           MKVLA\nSbjct  3    MKVLA  17\n\n" +
+             blast_plus_closing,
          "frames", "0/3\n"},
         {"LegacyBlastall",
          "BLASTN 2.0.10 [Aug-26-1999]\n\n\nQuery= gi|1|gb|G1|G1 human STS\nSTS_D11570.\n         (285 letters)\n\n"
          "Database: data/sts\n           87,792 sequences; 31,998,854 total letters\n\n"
          ">gi|720683|gb|G03725|G03725 human STS WI-344.\n           Length = 246\n           \n"
          " Score = 32.2 bits (16), Expect = e-102\n Identities = 15/16 (93%)\n Strand = Plus / Minus\n\n"
-         "Query: 260 ctcaataaatgc-agt 275\n           ||||||||||||||||\nSbjct: 178 ctcaataaatgcaagt 163\n",
+         "Query: 260 ctcaataaatgc-agt 275\n           ||||||||||||||||\nSbjct: 178 ctcaataaatgcaagt 163\n\n" +
+             blastall_closing,
          "qseqid qlen sseqid slen length gaps gapopen mismatch frames sstrand evalue",
          "gi|1|gb|G1|G1\t285\tgi|720683|gb|G03725|G03725\t246\t16\t1\t1\t0\t1/-1\tminus\t1e-102\n"},
         {"LegacyLengthLeavesOutGapColumns",
          "TBLASTN 2.0.10 [Aug-26-1999]\n\nQuery= p\n         (30 letters)\n\n>s\n           Length = 230\n\n"
          " Score = 46.9 bits (109), Expect = 1e-05\n"
          " Identities = 5/6 (83%), Positives = 5/6 (83%), Gaps = 3/6 (50%)\n Frame = +1\n\n"
-         "Query: 1 NW---QVDT 6\n           +W   QVDT\nSbjct: 1 SWRQVQVDT 27\n",
+         "Query: 1 NW---QVDT 6\n           +W   QVDT\nSbjct: 1 SWRQVQVDT 27\n\n" +
+             blastall_closing,
          "length pident gaps qstart qend frames", "6\t83.333\t3\t1\t6\t0/1\n"},
         {"WebDownloadWithSeveralTitlesOfOneSubject",
          "RID: 0W56KN01013\t\nJob Title:gb|WXX52402|\t\t\t\t\nProgram: BLASTP \nDatabase: nr All non-redundant\n"
@@ -555,16 +573,17 @@ std::vector<Refusal> refusals() {
         {"TabularFile", "\n\nq1\ts1\t100.000\t20\n", "",
          "not a BLAST text report: it begins with \"q1\\ts1\\t100.000\\t20\"", 3},
         {"TruncatedInsideAnAlignment", blastn_report.substr(0, cut_inside), first_rows,
-         "the alignment that begins at line 34 ends after 0 of its 10 columns", 39},
+         "the report ends early, inside the alignment that begins at line 34", 39},
         {"TruncatedBeforeItsSbjctLine", blastn_report.substr(0, cut_inside - 22), first_rows,
-         "the alignment that begins at line 34 ends after 0 of its 10 columns", 38},
+         "the report ends early, inside the alignment that begins at line 34", 38},
         {"TruncatedInsideAnAlignmentLine", blastn_report.substr(0, cut_inside - 30), first_rows,
          "an alignment line that is not \"Query START RESIDUES END\"", 38},
         {"TruncatedAfterAFullLineOfALongerAlignment",
          blastn_report.substr(0, second_alignment) +
              " Score = 20.0 bits (20),  Expect = 0.5\n Identities = 10/12 (83%), Gaps = 0/12 (0%)\n\n"
-             "Query  5   ACGTACGTAC  14\n           ||||||||||\nSbjct  80  ACGTACGTAC  71\n",
-         first_rows, "the alignment that begins at line 34 ends after 10 of its 12 columns", 39},
+             "Query  5   ACGTACGTAC  14\n           ||||||||||\nSbjct  80  ACGTACGTAC  71\n\n" +
+             blast_plus_closing,
+         first_rows, "the alignment that begins at line 34 ends after 10 of its 12 columns", 41},
         {"ScoreLineWithoutBits", blastn_report.substr(0, second_alignment) + " Score = 20.0 points\n", first_rows,
          "a Score line without a bit score", 34},
         {"ScoreLineWithoutExpect", blastn_report.substr(0, second_alignment) + " Score = 20.0 bits (20)\n", first_rows,
@@ -593,7 +612,7 @@ std::vector<Refusal> refusals() {
          blastn_report.substr(0, second_alignment) + " Score = 20.0 bits (20),  Expect = 0.5\n\nQuery  5   ACG  7\n",
          first_rows, "an alignment before its Identities line", 36},
         {"EndsInsideTheQueryDefinition", "BLASTN 2.12.0+\n\nQuery= q1 first", "",
-         "the report ends inside the definition of the query", 3},
+         "the report ends early, inside the definition of the query", 3},
     };
 }
 

@@ -154,7 +154,11 @@ const std::string psiblast_report =
     "\n\n"
     "  Database: db.fa\n"
     "    Posted date:  Dec 9, 2026  1:34 PM\n"
-    "";
+    "  Number of letters in database: 164\n"
+    "  Number of sequences in database:  4\n"
+    "\n\n\n"
+    "Matrix: BLOSUM62\n"
+    "Gap Penalties: Existence: 11, Extension: 1\n";
 
 const std::string psiblast_comments =
     "# PSIBLAST 2.12.0+\n# Iteration: 1\n# Query: q1 query protein\n# Database: db.fa\n"

@@ -29,7 +29,7 @@ std::string run_header(const std::string& program, const std::string& database) 
            "\n           2 sequences; 200 total letters\n\n\n\n";
 }
 
-const std::string run_footer = "  Database: db\n    Posted date:  Dec 8, 2026  1:43 PM\n";
+const std::string& run_footer = blast_plus_closing;
 
 // Query `number`: with `hsps` alignments of one subject whose title is
 // `title`, or without hits when `hsps` is 0.

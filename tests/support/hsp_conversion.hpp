@@ -31,6 +31,13 @@ private:
     bool before_;
 };
 
+// The statistics that close a BLAST+ blastn run, after its last query, as
+// BLAST+ writes them: a report that stops before its "Matrix:" line is cut.
+inline const std::string blast_plus_closing =
+    "  Database: db\n    Posted date:  Dec 8, 2026  1:43 PM\n  Number of letters in database: 200\n"
+    "  Number of sequences in database:  2\n\n\n\nMatrix: blastn matrix 1 -2\n"
+    "Gap Penalties: Existence: 0, Extension: 2.5\n";
+
 struct HspOutcome {
     std::string table;
     bool failed = false;
