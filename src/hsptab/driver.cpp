@@ -100,6 +100,10 @@ Request parse(int argc, const char* const* argv, Options& options) {
     return Request::convert;
 }
 
+void warn(const std::string& warning) {
+    if (!warning.empty()) std::fputs(warning.c_str(), stderr);
+}
+
 std::string name_of(const std::string& report) { return report == standard_input ? standard_input_name : report; }
 
 // Converts every report in order; `current` names the one being read.
@@ -121,22 +125,27 @@ void convert_all(const Options& options, std::vector<Field> fields, std::string&
             current = name_of(report);
             if (report == standard_input) {
                 ReportReader reader(FileHandle(stdin), current);
-                convert(reader, writer);
+                UnalignedSubjects unaligned = convert(reader, writer);
                 reader.close();
+                warn(unaligned_subjects_warning(unaligned, current));
                 continue;
             }
             FileHandle report_fp = open_for_reading(report);
             int descriptor = fileno(report_fp.get());
             // A large plain report in a regular file is read on two threads
             // at once; anything else from start to end.
-            if (descriptor >= 0 && reads_in_stretches(descriptor, 2 * default_block_size) &&
-                convert_in_stretches(descriptor, report, writer)) {
+            std::optional<UnalignedSubjects> unaligned;
+            if (descriptor >= 0 && reads_in_stretches(descriptor, 2 * default_block_size)) {
+                unaligned = convert_in_stretches(descriptor, report, writer);
+            }
+            if (unaligned) {
                 close_stream(std::move(report_fp), "close report", report);
             } else {
                 ReportReader reader(std::move(report_fp), report);
-                convert(reader, writer);
+                unaligned = convert(reader, writer);
                 reader.close();
             }
+            warn(unaligned_subjects_warning(*unaligned, current));
         }
     } catch (Failure& failure) {
         failure.unfinished_table = output.close_after_failure();
@@ -147,7 +156,7 @@ void convert_all(const Options& options, std::vector<Field> fields, std::string&
 
 }  // namespace
 
-void convert(ReportReader& report, FieldWriter& writer, const Kernel& kernel) {
+UnalignedSubjects convert(ReportReader& report, FieldWriter& writer, const Kernel& kernel) {
     LayoutReader layout(report.path(), writer, kernel);
     std::uint64_t line_number = 0;
     try {
@@ -160,6 +169,16 @@ void convert(ReportReader& report, FieldWriter& writer, const Kernel& kernel) {
         if (failure.kind != FailureKind::io) report.raise_damage_in_rest();
         throw;
     }
+    return layout.unaligned_subjects();
+}
+
+std::string unaligned_subjects_warning(const UnalignedSubjects& subjects, const std::string& report) {
+    if (subjects.queries == 0) return "";
+    std::string which = subjects.queries == 1 ? "query " + subjects.first_query + " lists "
+                                              : std::to_string(subjects.queries) + " queries list ";
+    return std::string(program) + ": warning: " + "'" + report + "': " + which + std::to_string(subjects.listed) +
+           " subjects, " + std::to_string(subjects.unaligned) +
+           " without an alignment in the report: their rows are not in the table\n";
 }
 
 int run(int argc, const char* const* argv) {

@@ -49,7 +49,23 @@ std::string shown(std::string_view line) {
 // a word too long for a line.
 bool is_cut_word(std::string_view text) { return text.size() == 68 && text.find(' ') == std::string_view::npos; }
 
+// A line of a list of subjects that names one: not a heading ("Sequences
+// used in model and found again:", the web page's column names).
+bool names_listed_subject(std::string_view line, bool web) {
+    if (line.empty() || line[0] == ' ' || line.back() == ':') return false;
+    std::string_view text = trim(line);
+    return !(web && starts_with(text, "Description") && text.size() >= 9 &&
+             text.substr(text.size() - 9) == "Accession");
+}
+
 }  // namespace
+
+void UnalignedSubjects::add(const UnalignedSubjects& other) {
+    if (queries == 0) first_query = other.first_query;
+    queries += other.queries;
+    listed += other.listed;
+    unaligned += other.unaligned;
+}
 
 LayoutReader::LayoutReader(std::string path, FieldWriter& writer, const Kernel& kernel)
     : path_(std::move(path)), writer_(writer), kernel_(kernel) {
@@ -164,6 +180,7 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
         case Place::query_definition: read_query_definition(line, line_number); return;
         case Place::subject_title: read_subject_title(kind, line, line_number); return;
         case Place::web_more_titles: read_web_more_titles(line); return;
+        case Place::summary: read_summary(kind, line, line_number); return;
         case Place::in_hsp: read_in_hsp(kind, line, line_number); return;
         case Place::in_run:
         case Place::in_query:
@@ -188,6 +205,9 @@ void LayoutReader::read_between_alignments(LineKind kind, std::string_view line,
         case LineKind::statistics:
         case LineKind::lambda:
         case LineKind::matrix: read_closing_line(kind); return;
+        case LineKind::summary:
+            if (place_ == Place::in_query) place_ = Place::summary;
+            return;
         case LineKind::other:
         case LineKind::program:
         case LineKind::query:
@@ -288,6 +308,7 @@ void LayoutReader::read_subject_title(LineKind kind, std::string_view line, std:
         subject_.id = std::string(trim(text.substr(13, length_at - 13)));
         std::string_view length = trim(text.substr(length_at + 9));
         if (!take_number(length, subject_.length)) fail("a subject length that is not a number", line_number);
+        ++aligned_subjects_;
         place_ = Place::web_more_titles;
     } else {
         append_wrapped(subject_.title, text);
@@ -297,6 +318,20 @@ void LayoutReader::read_subject_title(LineKind kind, std::string_view line, std:
 // Further titles and IDs of sequences identical to the first.
 void LayoutReader::read_web_more_titles(std::string_view line) {
     if (starts_with(line, "Range ")) place_ = Place::in_subject;
+}
+
+void LayoutReader::read_summary(LineKind kind, std::string_view line, std::uint64_t line_number) {
+    if (kind == LineKind::other) {
+        if (starts_with(line, "Alignments:")) {  // the web page's, after its list
+            place_ = Place::in_query;
+        } else if (names_listed_subject(line, run_.closing == RunClosing::none)) {
+            ++listed_subjects_;
+        }
+        return;
+    }
+    // The list ends where the alignments or the statistics begin.
+    place_ = Place::in_query;
+    read_between_alignments(kind, line, line_number);
 }
 
 void LayoutReader::read_in_hsp(LineKind kind, std::string_view line, std::uint64_t line_number) {
@@ -323,7 +358,8 @@ void LayoutReader::read_in_hsp(LineKind kind, std::string_view line, std::uint64
         case LineKind::program:
         case LineKind::query:
         case LineKind::query_number:
-        case LineKind::database: break;
+        case LineKind::database:
+        case LineKind::summary: break;
     }
     if (starts_with(line, "Range ") || starts_with(line, "Effective search space")) {
         finish_hsp(line_number);
@@ -360,12 +396,16 @@ void LayoutReader::start_query(std::string_view definition, std::uint64_t line_n
     append_wrapped(query_.definition, definition);
     query_open_ = true;
     closing_ = Closing::open;
+    listed_subjects_ = aligned_subjects_ = 0;
     ++run_.queries;
     writer_.begin_query(run_, query_);
 }
 
 void LayoutReader::finish_query() {
     if (!query_open_) return;
+    if (listed_subjects_ > aligned_subjects_) {
+        unaligned_.add({1, listed_subjects_, listed_subjects_ - aligned_subjects_, query_.id});
+    }
     writer_.end_query(run_, query_);
     query_open_ = false;
 }
@@ -389,6 +429,7 @@ void LayoutReader::read_subject_length(std::string_view text, std::uint64_t line
         take_word(title);
         subject_.title = std::string(skip_spaces(title));
     }
+    ++aligned_subjects_;
     place_ = Place::in_subject;
 }
 
@@ -472,6 +513,7 @@ void LayoutReader::end_last_query(std::uint64_t last_line_number) {
         case Place::web_preamble:
         case Place::in_run:
         case Place::in_query:
+        case Place::summary:
         case Place::web_more_titles:
         case Place::in_subject: break;
     }
@@ -501,6 +543,7 @@ void LayoutReader::start_piece(const RunState& state) {
     query_open_ = false;
     closing_ = Closing::open;
     programs_read_ = 0;
+    unaligned_ = UnalignedSubjects();
 }
 
 bool LayoutReader::continues_with(const RunState& state) const {
@@ -516,6 +559,9 @@ void LayoutReader::go_on_after(const LayoutReader& piece) {
     query_open_ = piece.query_open_;
     closing_ = piece.closing_;
     last_line_ended_ = piece.last_line_ended_;
+    listed_subjects_ = piece.listed_subjects_;
+    aligned_subjects_ = piece.aligned_subjects_;
+    unaligned_.add(piece.unaligned_);
 }
 
 }  // namespace hittab::hsptab

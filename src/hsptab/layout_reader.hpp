@@ -43,6 +43,18 @@ inline bool operator==(const RunState& a, const RunState& b) {
 }
 inline bool operator!=(const RunState& a, const RunState& b) { return !(a == b); }
 
+// Subjects that the lists of a report name without showing an alignment of
+// them (BLAST's -num_alignments below its -num_descriptions, or a web page
+// cut short): rows that no table made from the report can have.
+struct UnalignedSubjects {
+    std::uint64_t queries = 0;    // the queries that list more subjects than they show
+    std::uint64_t listed = 0;     // the subjects those queries list
+    std::uint64_t unaligned = 0;  // of those, the subjects without an alignment
+    std::string first_query;      // the first such query's ID
+
+    void add(const UnalignedSubjects& other);
+};
+
 class LayoutReader {
 public:
     // Reads the report named `path` (for failure reports) into `writer`,
@@ -71,6 +83,8 @@ public:
     // its queries and program lines from 0.
     void start_piece(const RunState& state);
     std::uint64_t programs_read() const { return programs_read_; }
+    // What the queries read so far list without an alignment.
+    const UnalignedSubjects& unaligned_subjects() const { return unaligned_; }
     // Whether the next piece, read after start_piece(state), was read as
     // reading on from here reads it: the last query has ended and the run
     // open is the one it assumed.
@@ -86,6 +100,7 @@ private:
         in_run,            // between queries
         query_definition,  // after "Query=", before its length
         in_query,          // after the query's length
+        summary,           // in the list of the query's subjects
         subject_title,     // after ">", before the subject's length
         web_more_titles,   // the web layout's further titles of the same subject
         in_subject,        // after the subject's length
@@ -113,6 +128,7 @@ private:
     void read_query_number_line(std::string_view line, std::uint64_t line_number);
     void read_subject_title(LineKind kind, std::string_view line, std::uint64_t line_number);
     void read_web_more_titles(std::string_view line);
+    void read_summary(LineKind kind, std::string_view line, std::uint64_t line_number);
     void read_in_hsp(LineKind kind, std::string_view line, std::uint64_t line_number);
     void read_between_alignments(LineKind kind, std::string_view line, std::uint64_t line_number);
 
@@ -145,7 +161,10 @@ private:
     bool query_open_ = false;
     bool definition_line_cut_ = false;  // the definition's last line ended inside a word
     Closing closing_ = Closing::open;
-    bool last_line_ended_ = true;        // the last line read ended in a line feed
+    bool last_line_ended_ = true;         // the last line read ended in a line feed
+    std::uint64_t listed_subjects_ = 0;   // by the query's list
+    std::uint64_t aligned_subjects_ = 0;  // the query's subjects shown with their alignments
+    UnalignedSubjects unaligned_;
     std::uint64_t hsp_line_number_ = 0;  // where the alignment being read began
     std::uint64_t programs_read_ = 0;    // program lines read
 };

@@ -28,6 +28,7 @@ enum class LineKind : unsigned char {
     statistics,  // "  Database: ", the first line of the statistics at a run's end
     lambda,      // "Lambda", the statistics' Karlin-Altschul parameters
     matrix,      // "Matrix:", which BLAST+ writes once, last in a run
+    summary,     // "Sequences producing significant alignments", over the list of subjects
 };
 
 struct LineStart {
@@ -56,6 +57,7 @@ constexpr LineStart line_starts[] = {
     {"  Database: ", LineKind::statistics},
     {"Lambda", LineKind::lambda},
     {"Matrix:", LineKind::matrix},
+    {"Sequences producing significant alignments", LineKind::summary},
 };
 
 // For each first byte, the second bytes that some entry of line_starts

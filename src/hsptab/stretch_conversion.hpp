@@ -9,10 +9,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "field_writer.hpp"
 #include "kernel.hpp"
+#include "layout_reader.hpp"
 #include "report_reader.hpp"
 #include "stretch_reader.hpp"
 
@@ -20,12 +22,14 @@ namespace hittab::hsptab {
 
 // Converts the report open as `descriptor` (a regular file of plain text;
 // see reads_in_stretches), named `path` in failure reports, into `writer`,
-// in stretches of `stretch_size` bytes. False, with nothing read or written,
-// when no second thread can be started. The report must keep the size it
+// in stretches of `stretch_size` bytes, giving the subjects the report lists
+// without an alignment. Nothing, with nothing read or written, when no
+// second thread can be started. The report must keep the size it
 // has as reading begins, `size_at_start` (see size_now): a file cut short
 // or grown while it is read fails (StretchReader).
-bool convert_in_stretches(int descriptor, const std::string& path, FieldWriter& writer,
-                          std::size_t stretch_size = default_block_size, const Kernel& kernel = best_kernel(),
-                          std::uint64_t size_at_start = size_now);
+std::optional<UnalignedSubjects> convert_in_stretches(int descriptor, const std::string& path, FieldWriter& writer,
+                                                      std::size_t stretch_size = default_block_size,
+                                                      const Kernel& kernel = best_kernel(),
+                                                      std::uint64_t size_at_start = size_now);
 
 }  // namespace hittab::hsptab

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 #include "compression.hpp"
@@ -19,6 +20,7 @@ namespace hittab::tests {
 
 namespace {
 
+// `convert` gives the subjects the report lists without an alignment.
 template <typename Convert>
 HspOutcome run_conversion(const std::string& fields, bool comments, Convert convert) {
     MemoryTable memory;
@@ -27,7 +29,7 @@ HspOutcome run_conversion(const std::string& fields, bool comments, Convert conv
         RowOutput output(memory.stream(), "table");
         try {
             hsptab::FieldWriter writer(hsptab::parse_fields(fields), output, comments, false);
-            convert(writer);
+            outcome.warning = hsptab::unaligned_subjects_warning(convert(writer), "report");
             output.close();
         } catch (const Failure& failure) {
             outcome.failed = true;
@@ -56,8 +58,9 @@ HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fie
                                  std::size_t block_size, const Kernel& kernel) {
     return run_conversion(fields, comments, [&](hsptab::FieldWriter& writer) {
         ReportReader reader(stream_holding(report), "report", block_size);
-        hsptab::convert(reader, writer, kernel);
+        hsptab::UnalignedSubjects unaligned = hsptab::convert(reader, writer, kernel);
         reader.close();
+        return unaligned;
     });
 }
 
@@ -65,15 +68,16 @@ HspOutcome convert_hsps_in_stretches(std::string_view report, const std::string&
                                      std::size_t stretch_size, const Kernel& kernel, std::uint64_t size_at_start) {
     return run_conversion(fields, comments, [&](hsptab::FieldWriter& writer) {
         FileHandle stream = stream_holding(report);
-        if (!hsptab::convert_in_stretches(fileno(stream.get()), "report", writer, stretch_size, kernel,
-                                          size_at_start)) {
-            throw std::runtime_error("no second thread for the conversion in stretches");
-        }
+        std::optional<hsptab::UnalignedSubjects> unaligned =
+            hsptab::convert_in_stretches(fileno(stream.get()), "report", writer, stretch_size, kernel, size_at_start);
+        if (!unaligned) throw std::runtime_error("no second thread for the conversion in stretches");
+        return *unaligned;
     });
 }
 
 bool operator==(const HspOutcome& a, const HspOutcome& b) {
-    return a.table == b.table && a.failed == b.failed && a.message == b.message && a.line_number == b.line_number;
+    return a.table == b.table && a.failed == b.failed && a.message == b.message && a.line_number == b.line_number &&
+           a.warning == b.warning;
 }
 
 HspOutcome convert_hsps(std::string_view report, const std::string& fields, bool comments, std::size_t block_size,

@@ -43,6 +43,7 @@ struct HspOutcome {
     bool failed = false;
     std::string message;
     std::uint64_t line_number = 0;
+    std::string warning;  // as hsptab writes it to standard error, or empty
 };
 
 // hsptab's conversion of `report`; unless the report is itself compressed,
