@@ -125,16 +125,16 @@ void convert_all(const Options& options, std::vector<Field> fields, std::string&
             current = name_of(report);
             if (report == standard_input) {
                 ReportReader reader(FileHandle(stdin), current);
-                UnalignedSubjects unaligned = convert(reader, writer);
+                ReportNotes unaligned = convert(reader, writer);
                 reader.close();
-                warn(unaligned_subjects_warning(unaligned, current));
+                warn(report_warnings(unaligned, current));
                 continue;
             }
             FileHandle report_fp = open_for_reading(report);
             int descriptor = fileno(report_fp.get());
             // A large plain report in a regular file is read on two threads
             // at once; anything else from start to end.
-            std::optional<UnalignedSubjects> unaligned;
+            std::optional<ReportNotes> unaligned;
             if (descriptor >= 0 && reads_in_stretches(descriptor, 2 * default_block_size)) {
                 unaligned = convert_in_stretches(descriptor, report, writer);
             }
@@ -145,7 +145,7 @@ void convert_all(const Options& options, std::vector<Field> fields, std::string&
                 unaligned = convert(reader, writer);
                 reader.close();
             }
-            warn(unaligned_subjects_warning(*unaligned, current));
+            warn(report_warnings(*unaligned, current));
         }
     } catch (Failure& failure) {
         failure.unfinished_table = output.close_after_failure();
@@ -156,7 +156,7 @@ void convert_all(const Options& options, std::vector<Field> fields, std::string&
 
 }  // namespace
 
-UnalignedSubjects convert(ReportReader& report, FieldWriter& writer, const Kernel& kernel) {
+ReportNotes convert(ReportReader& report, FieldWriter& writer, const Kernel& kernel) {
     LayoutReader layout(report.path(), writer, kernel);
     std::uint64_t line_number = 0;
     try {
@@ -169,15 +169,17 @@ UnalignedSubjects convert(ReportReader& report, FieldWriter& writer, const Kerne
         if (failure.kind != FailureKind::io) report.raise_damage_in_rest();
         throw;
     }
-    return layout.unaligned_subjects();
+    return layout.notes();
 }
 
-std::string unaligned_subjects_warning(const UnalignedSubjects& subjects, const std::string& report) {
+std::string report_warnings(const ReportNotes& notes, const std::string& report) {
+    std::string prefix = std::string(program) + ": warning: '" + report + "': ";
+    if (notes.empty) return prefix + "the report is empty: it gives no rows\n";
+    const UnalignedSubjects& subjects = notes.unaligned;
     if (subjects.queries == 0) return "";
     std::string which = subjects.queries == 1 ? "query " + subjects.first_query + " lists "
                                               : std::to_string(subjects.queries) + " queries list ";
-    return std::string(program) + ": warning: " + "'" + report + "': " + which + std::to_string(subjects.listed) +
-           " subjects, " + std::to_string(subjects.unaligned) +
+    return prefix + which + std::to_string(subjects.listed) + " subjects, " + std::to_string(subjects.unaligned) +
            " without an alignment in the report: their rows are not in the table\n";
 }
 

@@ -14,13 +14,14 @@ namespace hittab::hsptab {
 // The one way through a conversion: every line of `report` through the
 // layout reader into `writer`. Raises a Failure at the first line that breaks
 // the layout; every row before it has been handed to the writer. `kernel`
-// marks the bytes the layout reader looks for. Gives the subjects the
-// report lists without an alignment.
-UnalignedSubjects convert(ReportReader& report, FieldWriter& writer, const Kernel& kernel = best_kernel());
+// marks the bytes the layout reader looks for. Gives what the report
+// leaves to say: report_warnings.
+ReportNotes convert(ReportReader& report, FieldWriter& writer, const Kernel& kernel = best_kernel());
 
-// The warning that the report named `report` lists subjects the table has
-// no rows for, as written to standard error; empty when it lists none.
-std::string unaligned_subjects_warning(const UnalignedSubjects& subjects, const std::string& report);
+// The warnings written to standard error for the report named `report`
+// (that it is empty; that it lists subjects the table has no rows for), or
+// nothing.
+std::string report_warnings(const ReportNotes& notes, const std::string& report);
 
 // The program entry: runs hsptab with its arguments and returns the exit
 // status: 0 on success, 1 after a failed conversion, 2 after a usage error.

@@ -308,7 +308,6 @@ void LayoutReader::read_subject_title(LineKind kind, std::string_view line, std:
         subject_.id = std::string(trim(text.substr(13, length_at - 13)));
         std::string_view length = trim(text.substr(length_at + 9));
         if (!take_number(length, subject_.length)) fail("a subject length that is not a number", line_number);
-        ++aligned_subjects_;
         place_ = Place::web_more_titles;
     } else {
         append_wrapped(subject_.title, text);
@@ -413,6 +412,7 @@ void LayoutReader::finish_query() {
 void LayoutReader::start_subject(std::string_view title) {
     subject_.reset();
     append_wrapped(subject_.title, title);
+    subject_aligned_ = false;
     closing_ = Closing::open;
     place_ = Place::subject_title;
 }
@@ -429,7 +429,6 @@ void LayoutReader::read_subject_length(std::string_view text, std::uint64_t line
         take_word(title);
         subject_.title = std::string(skip_spaces(title));
     }
-    ++aligned_subjects_;
     place_ = Place::in_subject;
 }
 
@@ -474,6 +473,8 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     hsp_line_number_ = line_number;
     alignment_.awaiting_subject_line = false;
     closing_ = Closing::open;
+    if (!subject_aligned_) ++aligned_subjects_;
+    subject_aligned_ = true;
     if (const char* failure = read_score_line(line, hsp_)) fail(failure, line_number);
     place_ = Place::in_hsp;
 }
@@ -499,6 +500,7 @@ void LayoutReader::end_last_query(std::uint64_t last_line_number) {
         case Place::query_definition:
             fail("the report ends early, inside the definition of the query", last_line_number);
         case Place::subject_title: fail("the report ends early, inside the title of a subject", last_line_number);
+        case Place::summary: fail("the report ends early, inside the list of subjects", last_line_number);
         case Place::in_hsp:
             // Only a line end after the last alignment line shows that its
             // last number is whole.
@@ -509,11 +511,10 @@ void LayoutReader::end_last_query(std::uint64_t last_line_number) {
             }
             finish_hsp(last_line_number);
             break;
-        case Place::before_program:
-        case Place::web_preamble:
+        case Place::before_program: break;  // an empty table, and a warning
+        case Place::web_preamble: fail("the report ends early, before its \"Program:\" line", last_line_number);
         case Place::in_run:
         case Place::in_query:
-        case Place::summary:
         case Place::web_more_titles:
         case Place::in_subject: break;
     }

@@ -55,6 +55,12 @@ struct UnalignedSubjects {
     void add(const UnalignedSubjects& other);
 };
 
+// What a conversion that did not fail has to say about its report.
+struct ReportNotes {
+    bool empty = false;  // nothing but blank lines, which give no rows
+    UnalignedSubjects unaligned;
+};
+
 class LayoutReader {
 public:
     // Reads the report named `path` (for failure reports) into `writer`,
@@ -83,8 +89,9 @@ public:
     // its queries and program lines from 0.
     void start_piece(const RunState& state);
     std::uint64_t programs_read() const { return programs_read_; }
-    // What the queries read so far list without an alignment.
-    const UnalignedSubjects& unaligned_subjects() const { return unaligned_; }
+    // What the lines read so far leave to say: the subjects their queries
+    // list without an alignment, or that there were none but blank lines.
+    ReportNotes notes() const { return {place_ == Place::before_program, unaligned_}; }
     // Whether the next piece, read after start_piece(state), was read as
     // reading on from here reads it: the last query has ended and the run
     // open is the one it assumed.
@@ -163,7 +170,8 @@ private:
     Closing closing_ = Closing::open;
     bool last_line_ended_ = true;         // the last line read ended in a line feed
     std::uint64_t listed_subjects_ = 0;   // by the query's list
-    std::uint64_t aligned_subjects_ = 0;  // the query's subjects shown with their alignments
+    std::uint64_t aligned_subjects_ = 0;  // the query's subjects shown with an alignment
+    bool subject_aligned_ = false;        // the subject being read has shown one
     UnalignedSubjects unaligned_;
     std::uint64_t hsp_line_number_ = 0;  // where the alignment being read began
     std::uint64_t programs_read_ = 0;    // program lines read

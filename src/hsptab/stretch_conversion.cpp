@@ -88,10 +88,10 @@ public:
     }
 
     // Once both threads are done: the end of the report, or the failure.
-    UnalignedSubjects finish() {
+    ReportNotes finish() {
         turns_.rethrow_failure();
         layout_.finish(line_number_);
-        return layout_.unaligned_subjects();
+        return layout_.notes();
     }
 
 private:
@@ -227,9 +227,9 @@ void Conversion::convert_piece(std::uint64_t index, ThreadPart& thread) {
 
 }  // namespace
 
-std::optional<UnalignedSubjects> convert_in_stretches(int descriptor, const std::string& path, FieldWriter& writer,
-                                                      std::size_t stretch_size, const Kernel& kernel,
-                                                      std::uint64_t size_at_start) {
+std::optional<ReportNotes> convert_in_stretches(int descriptor, const std::string& path, FieldWriter& writer,
+                                                std::size_t stretch_size, const Kernel& kernel,
+                                                std::uint64_t size_at_start) {
     Conversion conversion(descriptor, path, writer, stretch_size, kernel, size_at_start);
     if (!work_on_two_threads(conversion)) return std::nullopt;
     return conversion.finish();

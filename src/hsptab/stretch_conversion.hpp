@@ -27,9 +27,9 @@ namespace hittab::hsptab {
 // second thread can be started. The report must keep the size it
 // has as reading begins, `size_at_start` (see size_now): a file cut short
 // or grown while it is read fails (StretchReader).
-std::optional<UnalignedSubjects> convert_in_stretches(int descriptor, const std::string& path, FieldWriter& writer,
-                                                      std::size_t stretch_size = default_block_size,
-                                                      const Kernel& kernel = best_kernel(),
-                                                      std::uint64_t size_at_start = size_now);
+std::optional<ReportNotes> convert_in_stretches(int descriptor, const std::string& path, FieldWriter& writer,
+                                                std::size_t stretch_size = default_block_size,
+                                                const Kernel& kernel = best_kernel(),
+                                                std::uint64_t size_at_start = size_now);
 
 }  // namespace hittab::hsptab

@@ -100,6 +100,7 @@ TEST(HsptabInput, ReportsInTheOrderGivenIntoOneTable) {
     Finished run = run_hsptab(dir, {"b", "empty", "a"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, row_of("qb") + row_of("qa") + row_of("qa"));
+    EXPECT_EQ(run.err, "hsptab: warning: 'empty': the report is empty: it gives no rows\n");
 }
 
 TEST(HsptabInput, MissingReportStopsBeforeAnythingIsWritten) {

@@ -29,7 +29,7 @@ HspOutcome run_conversion(const std::string& fields, bool comments, Convert conv
         RowOutput output(memory.stream(), "table");
         try {
             hsptab::FieldWriter writer(hsptab::parse_fields(fields), output, comments, false);
-            outcome.warning = hsptab::unaligned_subjects_warning(convert(writer), "report");
+            outcome.warning = hsptab::report_warnings(convert(writer), "report");
             output.close();
         } catch (const Failure& failure) {
             outcome.failed = true;
@@ -58,7 +58,7 @@ HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fie
                                  std::size_t block_size, const Kernel& kernel) {
     return run_conversion(fields, comments, [&](hsptab::FieldWriter& writer) {
         ReportReader reader(stream_holding(report), "report", block_size);
-        hsptab::UnalignedSubjects unaligned = hsptab::convert(reader, writer, kernel);
+        hsptab::ReportNotes unaligned = hsptab::convert(reader, writer, kernel);
         reader.close();
         return unaligned;
     });
@@ -68,7 +68,7 @@ HspOutcome convert_hsps_in_stretches(std::string_view report, const std::string&
                                      std::size_t stretch_size, const Kernel& kernel, std::uint64_t size_at_start) {
     return run_conversion(fields, comments, [&](hsptab::FieldWriter& writer) {
         FileHandle stream = stream_holding(report);
-        std::optional<hsptab::UnalignedSubjects> unaligned =
+        std::optional<hsptab::ReportNotes> unaligned =
             hsptab::convert_in_stretches(fileno(stream.get()), "report", writer, stretch_size, kernel, size_at_start);
         if (!unaligned) throw std::runtime_error("no second thread for the conversion in stretches");
         return *unaligned;
