@@ -48,6 +48,20 @@ inline __attribute__((always_inline)) bool take_fraction(const char*& p, const c
     return take_literal(p, end, "%)");
 }
 
+// "30.0", "1e-05", "e-102", "1.084e+04": the numbers of a Score line as
+// BLAST writes them, with a digit and no other byte than these.
+bool is_score_number(std::string_view text) {
+    bool digit = false;
+    for (char c : text) {
+        if (is_digit(c)) {
+            digit = true;
+        } else if (c != '.' && c != 'e' && c != 'E' && c != '-' && c != '+') {
+            return false;
+        }
+    }
+    return digit;
+}
+
 // The legacy form "e-102" is written "1e-102", a number any program reads.
 void set_evalue(Hsp& hsp, std::string_view value) {
     if (value.front() == 'e') {
@@ -80,6 +94,11 @@ bool read_usual_score(std::string_view line, Hsp& hsp) {
     const char* value = p;
     while (p != end && *p != ' ' && *p != ',' && *p != ';') ++p;
     if (p == value) return false;  // no value: read_score says so
+    // Anything but a number: read_score says so.
+    if (!is_score_number(std::string_view(bits, bits_size)) ||
+        !is_score_number(std::string_view(value, static_cast<std::size_t>(p - value)))) {
+        return false;
+    }
     hsp.bit_score.assign(std::string_view(bits, bits_size));
     hsp.raw_score.assign(std::string_view(raw, raw_size));
     set_evalue(hsp, std::string_view(value, static_cast<std::size_t>(p - value)));
@@ -101,6 +120,9 @@ const char* read_score(std::string_view line, Hsp& hsp) {
     if (hsp.bit_score.empty() || end - p < 4 || std::memcmp(p, "bits", 4) != 0) {
         return "a Score line without a bit score";
     }
+    if (!is_score_number(std::string_view(bits, hsp.bit_score.size()))) {
+        return "a Score line whose bit score is not a number";
+    }
     p += 4;
     while (p != end && *p == ' ') ++p;
     if (p == end || *p != '(') return "a Score line without a raw score";
@@ -119,7 +141,9 @@ const char* read_score(std::string_view line, Hsp& hsp) {
     const char* value = p;
     while (p != end && *p != ' ' && *p != ',' && *p != ';') ++p;
     if (p == value) return "a Score line without an Expect value";
-    set_evalue(hsp, std::string_view(value, static_cast<std::size_t>(p - value)));
+    std::string_view evalue(value, static_cast<std::size_t>(p - value));
+    if (!is_score_number(evalue)) return "a Score line whose Expect value is not a number";
+    set_evalue(hsp, evalue);
     return nullptr;
 }
 
@@ -271,6 +295,21 @@ const char* read_hsp_line(std::string_view line, SearchKind kind, Hsp& hsp) {
         return read_strand(text, hsp);
     }
     if (starts_with(text, "Frame")) return read_frame(text, kind, hsp);
+    return nullptr;
+}
+
+const char* contradiction(const Hsp& hsp, std::uint64_t query_length, std::uint64_t subject_length) {
+    std::uint64_t stated_gaps = hsp.has_gaps_line ? hsp.gaps : hsp.counted_gaps;
+    if (hsp.identities > hsp.aligned || (hsp.has_positives && hsp.positives > hsp.aligned) ||
+        stated_gaps > hsp.aligned || hsp.identities + stated_gaps > hsp.aligned) {
+        return "an Identities line whose counts do not fit the alignment's columns";
+    }
+    if (query_length != 0 && std::max(hsp.query_start, hsp.query_end) > query_length) {
+        return "an alignment past the end of its query";
+    }
+    if (subject_length != 0 && std::max(hsp.subject_start, hsp.subject_end) > subject_length) {
+        return "an alignment past the end of its subject";
+    }
     return nullptr;
 }
 

@@ -25,6 +25,11 @@ const char* read_score_line(std::string_view line, Hsp& hsp);
 // is passed over. `line` lies in padded text.
 const char* read_hsp_line(std::string_view line, SearchKind kind, Hsp& hsp);
 
+// Where what an alignment's lines state contradicts itself, the words of the
+// failure, or nullptr: counts that do not fit its columns, coordinates past
+// the end of their sequence (a length of 0 is one the report does not give).
+const char* contradiction(const Hsp& hsp, std::uint64_t query_length, std::uint64_t subject_length);
+
 // What the rows need that the report leaves out once the alignment is read:
 // the gaps where no Identities line counts them, the positives where none
 // are given (or where a profile makes them meaningless), and the frames

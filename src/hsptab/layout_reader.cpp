@@ -1,5 +1,6 @@
 #include "layout_reader.hpp"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 
@@ -56,6 +57,28 @@ bool names_listed_subject(std::string_view line, bool web) {
     std::string_view text = trim(line);
     return !(web && starts_with(text, "Description") && text.size() >= 9 &&
              text.substr(text.size() - 9) == "Accession");
+}
+
+// BLAST's IDs are single words.
+bool holds_whitespace(std::string_view id) { return std::any_of(id.begin(), id.end(), is_space); }
+
+// "Query_1  1    CAGATTTTCATATTATG  60": a row of a query-anchored
+// alignment (-outfmt 1 to 4), where a pairwise report lists its subjects,
+// each line ending in a score and an E-value.
+bool is_query_anchored_row(std::string_view line) {
+    std::string_view words[5];
+    std::size_t count = 0;
+    for (std::string_view rest = line; count < 5;) {
+        rest = skip_spaces(rest);
+        std::string_view word = take_word(rest);
+        if (word.empty()) break;
+        words[count++] = word;
+    }
+    auto digits = [](std::string_view word) { return std::all_of(word.begin(), word.end(), is_digit); };
+    auto residues = [](std::string_view word) {
+        return std::none_of(word.begin(), word.end(), [](char c) { return is_digit(c); });
+    };
+    return count == 4 && digits(words[1]) && residues(words[2]) && digits(words[3]);
 }
 
 }  // namespace
@@ -287,6 +310,7 @@ void LayoutReader::read_query_number_line(std::string_view line, std::uint64_t l
     std::size_t bar = id.find_last_of('|', id.size() > 1 ? id.size() - 2 : 0);
     if (bar != std::string_view::npos && bar + 1 < id.size()) id.remove_prefix(bar + 1);
     if (!id.empty() && id.back() == '|') id.remove_suffix(1);
+    if (holds_whitespace(id)) fail("a Query ID that holds a space or a tab", line_number);
     query_.id = std::string(id);
     std::string_view length = trim(line.substr(length_at + 9));
     if (!take_number(length, query_.length)) fail("a query length that is not a number", line_number);
@@ -306,6 +330,7 @@ void LayoutReader::read_subject_title(LineKind kind, std::string_view line, std:
         std::size_t length_at = text.rfind(" Length: ");
         if (length_at == std::string_view::npos) fail("a Sequence ID line without its Length", line_number);
         subject_.id = std::string(trim(text.substr(13, length_at - 13)));
+        if (holds_whitespace(subject_.id)) fail("a Sequence ID that holds a space or a tab", line_number);
         std::string_view length = trim(text.substr(length_at + 9));
         if (!take_number(length, subject_.length)) fail("a subject length that is not a number", line_number);
         place_ = Place::web_more_titles;
@@ -323,6 +348,9 @@ void LayoutReader::read_summary(LineKind kind, std::string_view line, std::uint6
     if (kind == LineKind::other) {
         if (starts_with(line, "Alignments:")) {  // the web page's, after its list
             place_ = Place::in_query;
+        } else if (is_query_anchored_row(line)) {
+            fail("a query-anchored alignment (BLAST's -outfmt 1 to 4): hsptab reads pairwise reports (-outfmt 0)",
+                 line_number);
         } else if (names_listed_subject(line, run_.closing == RunClosing::none)) {
             ++listed_subjects_;
         }
@@ -490,6 +518,9 @@ void LayoutReader::finish_hsp(std::uint64_t line_number) {
         fail("the alignment that begins at line " + std::to_string(hsp_line_number_) + " ends after " +
                  std::to_string(hsp_.aligned) + " of its " + std::to_string(hsp_.length) + " columns",
              line_number);
+    }
+    if (const char* failure = contradiction(hsp_, query_.length, subject_.length)) {
+        fail(failure, hsp_line_number_);
     }
     settle_hsp(hsp_, run_, query_.length, subject_.length);
     writer_.row(run_, query_, subject_, hsp_);

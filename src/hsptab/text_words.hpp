@@ -117,12 +117,18 @@ inline std::string_view after_label(std::string_view line, std::string_view labe
 }
 
 // Joins a wrapped line to the text before it, words separated by one space.
+// BLAST writes a tab of a title as three spaces (makeblastdb stores it so),
+// and so does this: a table row never holds a tab inside a value.
 inline void append_wrapped(std::string& text, std::string_view line) {
     line = trim(line);
     if (line.empty()) return;
     while (!text.empty() && is_space(text.back())) text.pop_back();
     if (!text.empty()) text += ' ';
+    std::size_t kept = text.size();
     text += line;
+    for (std::size_t tab = text.find('\t', kept); tab != std::string::npos; tab = text.find('\t', tab + 3)) {
+        text.replace(tab, 1, "   ");
+    }
 }
 
 // `text` in place of what `into` held, in the room it has: a plain append,

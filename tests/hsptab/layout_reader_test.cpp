@@ -255,7 +255,7 @@ TEST_P(UsualBlocks, EveryByteInsideACoordinate) {
             std::string coordinates[8] = {"11", "20", "31", "40", "21", "30", "41", "50"};
             coordinates[place].insert(1, 1, static_cast<char>(byte));
             std::string report =
-                "BLASTN 2.12.0+\n\nQuery= q\n\nLength=100\n\n>s\nLength=100\n\n"
+                "BLASTN 2.12.0+\n\nQuery= q\n\nLength=100000\n\n>s\nLength=100000\n\n"
                 " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 20/20 (100%), Gaps = 0/20 (0%)\n"
                 " Strand=Plus/Plus\n\n";
             for (int block = 0; block < 2; ++block) {
@@ -301,7 +301,7 @@ TEST(BlastPlusLayout, CoordinatesOfEveryWidthAndShape) {
                 return text + "\n";
             };
             std::string report =
-                "BLASTN 2.12.0+\n\nQuery= q\n\nLength=1000\n\n>s\nLength=1000\n\n"
+                "BLASTN 2.12.0+\n\nQuery= q\n\nLength=999999999999\n\n>s\nLength=999999999999\n\n"
                 " Score = 30.0 bits (32),  Expect = 1e-05\n"
                 " Identities = 20/20 (100%), Gaps = 0/20 (0%)\n Strand=Plus/Plus\n\n" +
                 line("Query", from, from + 9) + "         ||||||||||\n" + line("Sbjct", from + 1, from + 10) + "\n" +
@@ -530,6 +530,11 @@ std::vector<Case> layouts() {
          "Identities:5/6(83%),  Gaps:1/6(16%), Strand: Plus/Minus\n\n"
          "Query  134        GAA-CC  138\n                  ||| ||\nSbjct  101449149  GAATCC  101449144\n",
          "qseqid sseqid frames sstrand mismatch gapopen evalue", "Query_78041\tNC_000069.6\t1/-1\tminus\t0\t1\t0.33\n"},
+        {"TabsInTitlesAsThreeSpaces",
+         "BLASTN 2.12.0+\n\nQuery= q1\tfirst\n\nLength=40\n\n>s1 sub\tject\nLength=2000\n\n" +
+             std::string(" Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 4/4 (100%), Gaps = 0/4 (0%)\n") +
+             " Strand=Plus/Plus\n\nQuery  1  ACGT  4\n           ||||\nSbjct  5  ACGT  8\n\n" + blast_plus_closing,
+         "qseqid sseqid stitle", "q1\ts1\ts1 sub   ject\n"},
         {"EmptyReport", "", "std", ""},
     };
 }
@@ -611,6 +616,44 @@ std::vector<Refusal> refusals() {
         {"AlignmentBeforeItsIdentities",
          blastn_report.substr(0, second_alignment) + " Score = 20.0 bits (20),  Expect = 0.5\n\nQuery  5   ACG  7\n",
          first_rows, "an alignment before its Identities line", 36},
+        // What BLAST never writes: values that are not numbers, counts
+        // beyond the alignment's columns, coordinates past the sequence.
+        {"BitScoreNotANumber", blastn_report.substr(0, second_alignment) + " Score = XX bits (20),  Expect = 0.5\n",
+         first_rows, "a Score line whose bit score is not a number", 34},
+        {"TabAfterTheExpectValue",
+         blastn_report.substr(0, second_alignment) + " Score = 20.0 bits (20),  Expect = 0.5\t\n", first_rows,
+         "a Score line whose Expect value is not a number", 34},
+        {"IdentitiesBeyondTheColumns",
+         blastn_report.substr(0, second_alignment) +
+             " Score = 20.0 bits (20),  Expect = 0.5\n Identities = 999/10 (100%), Gaps = 0/10 (0%)\n\n"
+             "Query  5   ACGTACGTAC  14\n           ||||||||||\nSbjct  80  ACGTACGTAC  71\n\n" +
+             blast_plus_closing,
+         first_rows, "an Identities line whose counts do not fit the alignment's columns", 34},
+        {"GapsBeyondTheColumns",
+         blastn_report.substr(0, second_alignment) +
+             " Score = 20.0 bits (20),  Expect = 0.5\n Identities = 10/10 (100%), Gaps = 500/10 (0%)\n\n"
+             "Query  5   ACGTACGTAC  14\n           ||||||||||\nSbjct  80  ACGTACGTAC  71\n\n" +
+             blast_plus_closing,
+         first_rows, "an Identities line whose counts do not fit the alignment's columns", 34},
+        {"AlignmentPastTheEndOfItsQuery",
+         blastn_report.substr(0, second_alignment) +
+             " Score = 20.0 bits (20),  Expect = 0.5\n Identities = 10/10 (100%), Gaps = 0/10 (0%)\n\n"
+             "Query  35  ACGTACGTAC  44\n           ||||||||||\nSbjct  80  ACGTACGTAC  71\n\n" +
+             blast_plus_closing,
+         first_rows, "an alignment past the end of its query", 34},
+        {"QueryAnchoredAlignment",
+         "BLASTN 2.12.0+\n\nQuery= q1\n\nLength=40\n"
+         "Sequences producing significant alignments:                          (Bits)  Value\n\n"
+         "s1 subject one                                                        30.0    1e-05\n\n\n"
+         "Query_1  1    CAGATTTTCA  10\n0        1    .....A....  10\n\n" +
+             blast_plus_closing,
+         "", "a query-anchored alignment (BLAST's -outfmt 1 to 4): hsptab reads pairwise reports (-outfmt 0)", 11},
+        {"WebQueryIdWithASpace", "Program: BLASTN \nDatabase: nt\nQuery #1: q1 Query ID: lcl|Query 1 Length: 40\n", "",
+         "a Query ID that holds a space or a tab", 3},
+        {"WebSequenceIdWithATab",
+         "Program: BLASTN \nDatabase: nt\nQuery #1: q1 Query ID: lcl|Query_1 Length: 40\n\nAlignments:\n\n"
+         ">subject one\nSequence ID: S1\t.1 Length: 2000\n",
+         "", "a Sequence ID that holds a space or a tab", 8},
         {"EndsInsideTheQueryDefinition", "BLASTN 2.12.0+\n\nQuery= q1 first", "",
          "the report ends early, inside the definition of the query", 3},
     };
