@@ -50,45 +50,10 @@ std::string shown(std::string_view line) {
 // a word too long for a line.
 bool is_cut_word(std::string_view text) { return text.size() == 68 && text.find(' ') == std::string_view::npos; }
 
-// A line of a list of subjects that names one: not a heading ("Sequences
-// used in model and found again:", the web page's column names).
-bool names_listed_subject(std::string_view line, bool web) {
-    if (line.empty() || line[0] == ' ' || line.back() == ':') return false;
-    std::string_view text = trim(line);
-    return !(web && starts_with(text, "Description") && text.size() >= 9 &&
-             text.substr(text.size() - 9) == "Accession");
-}
-
 // BLAST's IDs are single words.
 bool holds_whitespace(std::string_view id) { return std::any_of(id.begin(), id.end(), is_space); }
 
-// "Query_1  1    CAGATTTTCATATTATG  60": a row of a query-anchored
-// alignment (-outfmt 1 to 4), where a pairwise report lists its subjects,
-// each line ending in a score and an E-value.
-bool is_query_anchored_row(std::string_view line) {
-    std::string_view words[5];
-    std::size_t count = 0;
-    for (std::string_view rest = line; count < 5;) {
-        rest = skip_spaces(rest);
-        std::string_view word = take_word(rest);
-        if (word.empty()) break;
-        words[count++] = word;
-    }
-    auto digits = [](std::string_view word) { return std::all_of(word.begin(), word.end(), is_digit); };
-    auto residues = [](std::string_view word) {
-        return std::none_of(word.begin(), word.end(), [](char c) { return is_digit(c); });
-    };
-    return count == 4 && digits(words[1]) && residues(words[2]) && digits(words[3]);
-}
-
 }  // namespace
-
-void UnalignedSubjects::add(const UnalignedSubjects& other) {
-    if (queries == 0) first_query = other.first_query;
-    queries += other.queries;
-    listed += other.listed;
-    unaligned += other.unaligned;
-}
 
 LayoutReader::LayoutReader(std::string path, FieldWriter& writer, const Kernel& kernel)
     : path_(std::move(path)), writer_(writer), kernel_(kernel) {
@@ -344,23 +309,6 @@ void LayoutReader::read_web_more_titles(std::string_view line) {
     if (starts_with(line, "Range ")) place_ = Place::in_subject;
 }
 
-void LayoutReader::read_summary(LineKind kind, std::string_view line, std::uint64_t line_number) {
-    if (kind == LineKind::other) {
-        if (starts_with(line, "Alignments:")) {  // the web page's, after its list
-            place_ = Place::in_query;
-        } else if (is_query_anchored_row(line)) {
-            fail("a query-anchored alignment (BLAST's -outfmt 1 to 4): hsptab reads pairwise reports (-outfmt 0)",
-                 line_number);
-        } else if (names_listed_subject(line, run_.closing == RunClosing::none)) {
-            ++listed_subjects_;
-        }
-        return;
-    }
-    // The list ends where the alignments or the statistics begin.
-    place_ = Place::in_query;
-    read_between_alignments(kind, line, line_number);
-}
-
 void LayoutReader::read_in_hsp(LineKind kind, std::string_view line, std::uint64_t line_number) {
     switch (kind) {
         case LineKind::subject_title:
@@ -428,15 +376,6 @@ void LayoutReader::start_query(std::string_view definition, std::uint64_t line_n
     writer_.begin_query(run_, query_);
 }
 
-void LayoutReader::finish_query() {
-    if (!query_open_) return;
-    if (listed_subjects_ > aligned_subjects_) {
-        unaligned_.add({1, listed_subjects_, listed_subjects_ - aligned_subjects_, query_.id});
-    }
-    writer_.end_query(run_, query_);
-    query_open_ = false;
-}
-
 void LayoutReader::start_subject(std::string_view title) {
     subject_.reset();
     append_wrapped(subject_.title, title);
@@ -475,26 +414,6 @@ void LayoutReader::read_database(std::string_view line) {
     run_.database = std::string(database);
 }
 
-void LayoutReader::read_closing_line(LineKind kind) {
-    if (kind == LineKind::statistics) {
-        if (closing_ == Closing::open) closing_ = Closing::in_statistics;
-    } else if (closing_ == Closing::in_statistics &&
-               (kind == LineKind::matrix || run_.closing == RunClosing::lambda_line)) {
-        closing_ = Closing::closed;
-    }
-}
-
-std::string LayoutReader::missing_closing_lines() const {
-    switch (run_.closing) {
-        case RunClosing::matrix_line:
-            return "the statistics that close a BLAST+ run (\"  Database:\" ... \"Matrix:\") are missing";
-        case RunClosing::lambda_line:
-            return "the statistics that close a blastall query (\"  Database:\" ... \"Lambda\") are missing";
-        case RunClosing::none: break;
-    }
-    return "the run has no end";
-}
-
 void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     // A fresh record that keeps the room its strings had.
     hsp_.reset();
@@ -524,33 +443,6 @@ void LayoutReader::finish_hsp(std::uint64_t line_number) {
     }
     settle_hsp(hsp_, run_, query_.length, subject_.length);
     writer_.row(run_, query_, subject_, hsp_);
-}
-
-void LayoutReader::end_last_query(std::uint64_t last_line_number) {
-    switch (place_) {
-        case Place::query_definition:
-            fail("the report ends early, inside the definition of the query", last_line_number);
-        case Place::subject_title: fail("the report ends early, inside the title of a subject", last_line_number);
-        case Place::summary: fail("the report ends early, inside the list of subjects", last_line_number);
-        case Place::in_hsp:
-            // Only a line end after the last alignment line shows that its
-            // last number is whole.
-            if (!run_closed() || !last_line_ended_) {
-                fail("the report ends early, inside the alignment that begins at line " +
-                         std::to_string(hsp_line_number_),
-                     last_line_number);
-            }
-            finish_hsp(last_line_number);
-            break;
-        case Place::before_program: break;  // an empty table, and a warning
-        case Place::web_preamble: fail("the report ends early, before its \"Program:\" line", last_line_number);
-        case Place::in_run:
-        case Place::in_query:
-        case Place::web_more_titles:
-        case Place::in_subject: break;
-    }
-    if (knows_run() && !run_closed()) fail("the report ends early: " + missing_closing_lines(), last_line_number);
-    finish_query();
 }
 
 void LayoutReader::finish(std::uint64_t last_line_number) {
