@@ -91,9 +91,12 @@ void query_footer(Output& out, Random& random) {
 }
 
 void alignment_group(Output& out, Random& random, unsigned length, bool first) {
-    unsigned aligned = 40 + random.below(length > 40 ? length - 39 : 1);
+    // Within the subject (at least 150 letters) from either end it starts at.
+    unsigned aligned = 40 + random.below(length > 140 ? length - 139 : 1);
     unsigned mismatches = random.below(aligned / 20 + 1);
+    // Stated, not drawn: a gap column is no identity.
     unsigned gaps = random.below(3);
+    if (gaps > mismatches) gaps = mismatches;
     unsigned bits = aligned * 18 / 10;
     if (!first) out.line("");
     out.line(" Score = " + std::to_string(bits) + " bits (" + std::to_string(aligned) + "),  Expect = " +
@@ -132,7 +135,9 @@ void alignment_group(Output& out, Random& random, unsigned length, bool first) {
 void query(Output& out, Random& random, unsigned number, bool spaced_titles) {
     out.line("Query= gene" + std::to_string(number) + " synthetic reference gene " + std::to_string(number));
     out.line("");
-    out.line("Length=" + std::to_string(300 + random.below(3000)));
+    // Long enough for any alignment: one begins by letter 500 and spans
+    // at most a subject's 650 letters.
+    out.line("Length=" + std::to_string(1200 + random.below(2100)));
     if (random.below(10) == 0) {
         out.line("");
         out.line("");

@@ -98,6 +98,9 @@ void LayoutReader::read_part(PaddedView lines, std::uint64_t& line_number) {
         // A blank line changes nothing but inside a query's definition,
         // where it ends a word cut across lines.
         if (*start == '\n' && place_ != Place::query_definition) {
+            // After a blank line, a list of subjects may go on with another
+            // kind of line.
+            if (place_ == Place::summary) list_line_after_blank_ = true;
             ++start;
             ++line_number;
             continue;
@@ -125,6 +128,11 @@ void LayoutReader::read_part(PaddedView lines, std::uint64_t& line_number) {
                 (place_ == Place::in_query || place_ == Place::in_subject || place_ == Place::in_hsp)) {
                 if (place_ == Place::in_hsp) finish_hsp(line_number);
                 start_subject(line.substr(1));
+                continue;
+            }
+            // A line of the list of subjects.
+            if (place_ == Place::summary && !may_matter_between_alignments(line)) {
+                read_summary(LineKind::other, line, line_number);
                 continue;
             }
             if (place_ == Place::subject_title && starts_with(line, "Length=")) {
@@ -190,7 +198,6 @@ void LayoutReader::read_between_alignments(LineKind kind, std::string_view line,
             if (place_ != Place::in_subject) fail("a Score line outside any subject", line_number);
             start_hsp(line, line_number);
             return;
-        case LineKind::statistics:
         case LineKind::lambda:
         case LineKind::matrix: read_closing_line(kind); return;
         case LineKind::summary:
@@ -323,7 +330,6 @@ void LayoutReader::read_in_hsp(LineKind kind, std::string_view line, std::uint64
             finish_hsp(line_number);
             read_round(line);
             return;
-        case LineKind::statistics:
         case LineKind::lambda:
         case LineKind::matrix:
             finish_hsp(line_number);
@@ -336,7 +342,8 @@ void LayoutReader::read_in_hsp(LineKind kind, std::string_view line, std::uint64
         case LineKind::database:
         case LineKind::summary: break;
     }
-    if (starts_with(line, "Range ") || starts_with(line, "Effective search space")) {
+    if (starts_with(line, "Range ") || starts_with(line, "  Database:") ||
+        starts_with(line, "Effective search space")) {
         finish_hsp(line_number);
         return;
     }

@@ -114,9 +114,9 @@ private:
         in_hsp,            // after a Score line
     };
 
-    // How far the lines that close the run have come since the last query,
+    // Whether the lines that close the run have come since the last query,
     // subject or alignment began.
-    enum class Closing { open, in_statistics, closed };
+    enum class Closing { open, closed };
 
     bool knows_run() const { return place_ != Place::before_program && place_ != Place::web_preamble; }
     bool run_closed() const { return run_.closing == RunClosing::none || closing_ == Closing::closed; }
@@ -145,7 +145,7 @@ private:
     void start_hsp(std::string_view line, std::uint64_t line_number);
     void read_round(std::string_view line);
     void read_database(std::string_view line);
-    // A line of the statistics after the alignments: kind statistics, lambda or matrix.
+    // A line of the statistics after the alignments: kind lambda or matrix.
     void read_closing_line(LineKind kind);
     // Why a run that has not closed ends early.
     std::string missing_closing_lines() const;
@@ -172,6 +172,7 @@ private:
     std::uint64_t listed_subjects_ = 0;   // by the query's list
     std::uint64_t aligned_subjects_ = 0;  // the query's subjects shown with an alignment
     bool subject_aligned_ = false;        // the subject being read has shown one
+    bool list_line_after_blank_ = false;  // the list's next line follows a blank line
     UnalignedSubjects unaligned_;
     std::uint64_t hsp_line_number_ = 0;  // where the alignment being read began
     std::uint64_t programs_read_ = 0;    // program lines read

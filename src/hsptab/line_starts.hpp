@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 #include "text_words.hpp"
@@ -25,10 +26,9 @@ enum class LineKind : unsigned char {
     round,
     subject_title,
     score,
-    statistics,  // "  Database: ", the first line of the statistics at a run's end
-    lambda,      // "Lambda", the statistics' Karlin-Altschul parameters
-    matrix,      // "Matrix:", which BLAST+ writes once, last in a run
-    summary,     // "Sequences producing significant alignments", over the list of subjects
+    lambda,   // "Lambda", among the statistics after a query's alignments
+    matrix,   // "Matrix:", which BLAST+ writes once, last in a run
+    summary,  // "Sequences producing significant alignments", over the list of subjects
 };
 
 struct LineStart {
@@ -54,7 +54,6 @@ constexpr LineStart line_starts[] = {
     {" Score =", LineKind::score},
     {" Score:", LineKind::score},
     {"Score:", LineKind::score},
-    {"  Database: ", LineKind::statistics},
     {"Lambda", LineKind::lambda},
     {"Matrix:", LineKind::matrix},
     {"Sequences producing significant alignments", LineKind::summary},
@@ -100,9 +99,35 @@ inline bool may_matter_between_alignments(std::string_view line) {
     return (filter.second_bytes[filter.set_of[first]][second / 64] >> second % 64 & 1) != 0;
 }
 
+// The entries of line_starts by first byte, each byte's in table order: a
+// line is compared only with the entries that begin as it does.
+struct EntriesByFirstByte {
+    std::array<std::uint8_t, std::size(line_starts)> entries{};
+    std::array<std::uint8_t, 257> begin{};  // entries[begin[b]] to entries[begin[b + 1]] begin with b
+};
+
+constexpr EntriesByFirstByte entries_by_first_byte() {
+    EntriesByFirstByte table;
+    std::size_t next = 0;
+    for (std::size_t byte = 0; byte < 256; ++byte) {
+        table.begin[byte] = static_cast<std::uint8_t>(next);
+        for (std::size_t i = 0; i < std::size(line_starts); ++i) {
+            if (static_cast<unsigned char>(line_starts[i].prefix[0]) == byte) {
+                table.entries[next++] = static_cast<std::uint8_t>(i);
+            }
+        }
+    }
+    table.begin[256] = static_cast<std::uint8_t>(next);
+    return table;
+}
+
+inline constexpr EntriesByFirstByte by_first_byte = entries_by_first_byte();
+
 inline LineKind kind_of_line(std::string_view line) {
     if (!may_matter_between_alignments(line)) return LineKind::other;
-    for (const LineStart& start : line_starts) {
+    auto first = static_cast<unsigned char>(line[0]);
+    for (std::size_t at = by_first_byte.begin[first]; at < by_first_byte.begin[first + 1]; ++at) {
+        const LineStart& start = line_starts[by_first_byte.entries[at]];
         if (line.substr(0, start.prefix.size()) == start.prefix) return start.kind;
     }
     return LineKind::other;

@@ -14,15 +14,23 @@ namespace {
 // used in model and found again:", the web page's column names).
 bool names_listed_subject(std::string_view line, bool web) {
     if (line.empty() || line[0] == ' ' || line.back() == ':') return false;
+    if (!web || line[0] != 'D') return true;
     std::string_view text = trim(line);
-    return !(web && starts_with(text, "Description") && text.size() >= 9 &&
-             text.substr(text.size() - 9) == "Accession");
+    return !(starts_with(text, "Description") && text.size() >= 9 && text.substr(text.size() - 9) == "Accession");
 }
 
 // "Query_1  1    CAGATTTTCATATTATG  60": a row of a query-anchored
 // alignment (-outfmt 1 to 4), where a pairwise report lists its subjects,
 // each line ending in a score and an E-value.
 bool is_query_anchored_row(std::string_view line) {
+    // Most lines are told by what follows their first word: a title's next
+    // word, not a start coordinate of digits alone.
+    std::string_view after = line;
+    take_word(after);
+    after = skip_spaces(after);
+    std::size_t start_size = 0;
+    while (start_size < after.size() && is_digit(after[start_size])) ++start_size;
+    if (start_size == 0 || start_size == after.size() || after[start_size] != ' ') return false;
     std::string_view words[5];
     std::size_t count = 0;
     for (std::string_view rest = line; count < 5;) {
@@ -49,9 +57,12 @@ void UnalignedSubjects::add(const UnalignedSubjects& other) {
 
 void LayoutReader::read_summary(LineKind kind, std::string_view line, std::uint64_t line_number) {
     if (kind == LineKind::other) {
-        if (starts_with(line, "Alignments:")) {  // the web page's, after its list
+        bool after_blank = list_line_after_blank_;
+        list_line_after_blank_ = false;
+        if (line[0] == 'A' && starts_with(line, "Alignments:")) {  // the web page's, after its list
             place_ = Place::in_query;
-        } else if (is_query_anchored_row(line)) {
+        } else if (after_blank && is_query_anchored_row(line)) {
+            // Its first row follows the list and a blank line.
             fail("a query-anchored alignment (BLAST's -outfmt 1 to 4): hsptab reads pairwise reports (-outfmt 0)",
                  line_number);
         } else if (names_listed_subject(line, run_.closing == RunClosing::none)) {
@@ -65,12 +76,9 @@ void LayoutReader::read_summary(LineKind kind, std::string_view line, std::uint6
 }
 
 void LayoutReader::read_closing_line(LineKind kind) {
-    if (kind == LineKind::statistics) {
-        if (closing_ == Closing::open) closing_ = Closing::in_statistics;
-    } else if (closing_ == Closing::in_statistics &&
-               (kind == LineKind::matrix || run_.closing == RunClosing::lambda_line)) {
-        closing_ = Closing::closed;
-    }
+    // Between alignments (the list of subjects, titles and definitions are
+    // read elsewhere), these lines are the statistics' own.
+    if (kind == LineKind::matrix || run_.closing == RunClosing::lambda_line) closing_ = Closing::closed;
 }
 
 std::string LayoutReader::missing_closing_lines() const {

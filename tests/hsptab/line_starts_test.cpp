@@ -68,7 +68,7 @@ TEST(LineStarts, EachLineHasTheKindOfTheEntryItBeginsWith) {
         {"s1 subject one                                                        30.0    1e-05", LineKind::other},
         {"Lambda      K        H", LineKind::lambda},
         {"Matrix: BLOSUM62", LineKind::matrix},
-        {"  Database: db", LineKind::statistics},
+        {"  Database: db", LineKind::other},
         {"Effective search space used: 2772145", LineKind::other},
         {"  Database:db", LineKind::other},
         {"  Number of letters in database: 200", LineKind::other},
