@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "bits.hpp"
 #include "text_words.hpp"
@@ -298,19 +299,41 @@ const char* read_hsp_line(std::string_view line, SearchKind kind, Hsp& hsp) {
     return nullptr;
 }
 
-const char* contradiction(const Hsp& hsp, std::uint64_t query_length, std::uint64_t subject_length) {
+std::string contradiction(const Hsp& hsp, SearchKind kind, std::uint64_t query_length, std::uint64_t subject_length) {
     std::uint64_t stated_gaps = hsp.has_gaps_line ? hsp.gaps : hsp.counted_gaps;
     if (hsp.identities > hsp.aligned || (hsp.has_positives && hsp.positives > hsp.aligned) ||
         stated_gaps > hsp.aligned || hsp.identities + stated_gaps > hsp.aligned) {
-        return "an Identities line whose counts do not fit the alignment's columns";
+        return "an Identities line whose counts do not fit the alignment's " + std::to_string(hsp.aligned) + " columns";
+    }
+    // Each side's coordinates span its residues, three letters to a residue
+    // on a translated side; the subject's residues are the columns less its
+    // gaps, which are the gap columns less the query's.
+    std::uint64_t gap_columns = hsp.has_gaps_line && hsp.gaps == 0 ? 0 : hsp.counted_gaps;
+    std::uint64_t subject_letters = 2 * hsp.aligned - gap_columns - hsp.query_letters;
+    bool query_translated = kind == SearchKind::translated_query || kind == SearchKind::translated_both;
+    bool subject_translated = kind == SearchKind::translated_subject || kind == SearchKind::translated_both;
+    auto spans = [](std::uint64_t from, std::uint64_t to, std::uint64_t letters) {
+        return (from > to ? from - to : to - from) + 1 == letters;
+    };
+    auto not_spanned = [](const char* side, std::uint64_t from, std::uint64_t to, std::uint64_t residues,
+                          bool translated) {
+        return std::string("the ") + side + " coordinates " + std::to_string(from) + " to " + std::to_string(to) +
+               " do not span the alignment's " + std::to_string(residues) + " " + side + " residues" +
+               (translated ? " (three letters each)" : "");
+    };
+    if (!spans(hsp.query_start, hsp.query_end, (query_translated ? 3 : 1) * hsp.query_letters)) {
+        return not_spanned("query", hsp.query_start, hsp.query_end, hsp.query_letters, query_translated);
+    }
+    if (!spans(hsp.subject_start, hsp.subject_end, (subject_translated ? 3 : 1) * subject_letters)) {
+        return not_spanned("subject", hsp.subject_start, hsp.subject_end, subject_letters, subject_translated);
     }
     if (query_length != 0 && std::max(hsp.query_start, hsp.query_end) > query_length) {
-        return "an alignment past the end of its query";
+        return "an alignment past the end of its query, of " + std::to_string(query_length) + " letters";
     }
     if (subject_length != 0 && std::max(hsp.subject_start, hsp.subject_end) > subject_length) {
-        return "an alignment past the end of its subject";
+        return "an alignment past the end of its subject, of " + std::to_string(subject_length) + " letters";
     }
-    return nullptr;
+    return {};
 }
 
 void settle_hsp(Hsp& hsp, const Run& run, std::uint64_t query_length, std::uint64_t subject_length) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "hsp.hpp"
@@ -26,9 +27,10 @@ const char* read_score_line(std::string_view line, Hsp& hsp);
 const char* read_hsp_line(std::string_view line, SearchKind kind, Hsp& hsp);
 
 // Where what an alignment's lines state contradicts itself, the words of the
-// failure, or nullptr: counts that do not fit its columns, coordinates past
-// the end of their sequence (a length of 0 is one the report does not give).
-const char* contradiction(const Hsp& hsp, std::uint64_t query_length, std::uint64_t subject_length);
+// failure, or nothing: counts that do not fit its columns, coordinates that
+// do not span its residues (as `kind` translates them) or lie past the end
+// of their sequence (a length of 0 is one the report does not give).
+std::string contradiction(const Hsp& hsp, SearchKind kind, std::uint64_t query_length, std::uint64_t subject_length);
 
 // What the rows need that the report leaves out once the alignment is read:
 // the gaps where no Identities line counts them, the positives where none

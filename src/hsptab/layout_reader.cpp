@@ -445,9 +445,8 @@ void LayoutReader::finish_hsp(std::uint64_t line_number) {
                  std::to_string(hsp_.aligned) + " of its " + std::to_string(hsp_.length) + " columns",
              line_number);
     }
-    if (const char* failure = contradiction(hsp_, query_.length, subject_.length)) {
-        fail(failure, hsp_line_number_);
-    }
+    std::string failure = contradiction(hsp_, run_.kind, query_.length, subject_.length);
+    if (!failure.empty()) fail(failure, hsp_line_number_);
     settle_hsp(hsp_, run_, query_.length, subject_.length);
     writer_.row(run_, query_, subject_, hsp_);
 }

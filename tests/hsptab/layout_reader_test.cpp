@@ -245,7 +245,8 @@ TEST_P(UsualBlocks, ReadAsTheLineByLineReadingReadsThem) {
 
 // Every byte value inside a start and inside an end, of the Query line and
 // of the Sbjct line, of the first block and of the second: a coordinate
-// with any byte but a digit inside is refused, whichever way it is read.
+// with any byte but a digit inside is refused, whichever way it is read,
+// and one with a digit more is read as it stands.
 // (A line feed or a carriage return makes two lines: that is another case.)
 TEST_P(UsualBlocks, EveryByteInsideACoordinate) {
     const std::string fields = "length qstart qend sstart send";
@@ -270,9 +271,24 @@ TEST_P(UsualBlocks, EveryByteInsideACoordinate) {
                 convert_hsps_as_given(report + blast_plus_closing, fields, false, default_block_size, kernel());
             HspOutcome by_line = convert_hsps_as_given(report + blast_plus_closing, fields + " qseq", false,
                                                        default_block_size, kernel());
-            ASSERT_EQ(together.failed, !digit) << byte << " at " << place;
-            ASSERT_EQ(by_line.failed, !digit) << byte << " at " << place;
-            if (digit) {
+            // A digit inside the alignment's first or last coordinate of a
+            // side makes coordinates that do not span its residues, which
+            // the failure names as read.
+            std::string contradiction;
+            if (digit && (place == 0 || place == 5)) {
+                contradiction = "the query coordinates " + coordinates[0] + " to " + coordinates[5] +
+                                " do not span the alignment's 20 query residues";
+            } else if (digit && (place == 2 || place == 7)) {
+                contradiction = "the subject coordinates " + coordinates[2] + " to " + coordinates[7] +
+                                " do not span the alignment's 20 subject residues";
+            }
+            for (const HspOutcome* outcome : {&together, &by_line}) {
+                ASSERT_EQ(outcome->failed, !digit || !contradiction.empty()) << byte << " at " << place;
+                if (!contradiction.empty()) {
+                    ASSERT_EQ(outcome->message, contradiction) << byte << " at " << place;
+                }
+            }
+            if (digit && contradiction.empty()) {
                 ASSERT_EQ(together.table, rows) << byte << " at " << place;
                 ASSERT_EQ(without_last_column(by_line.table), rows) << byte << " at " << place;
             }
@@ -495,7 +511,7 @@ std::vector<Case> layouts() {
          "Database: data/sts\n           87,792 sequences; 31,998,854 total letters\n\n"
          ">gi|720683|gb|G03725|G03725 human STS WI-344.\n           Length = 246\n           \n"
          " Score = 32.2 bits (16), Expect = e-102\n Identities = 15/16 (93%)\n Strand = Plus / Minus\n\n"
-         "Query: 260 ctcaataaatgc-agt 275\n           ||||||||||||||||\nSbjct: 178 ctcaataaatgcaagt 163\n\n" +
+         "Query: 260 ctcaataaatgc-agt 274\n           ||||||||||||||||\nSbjct: 178 ctcaataaatgcaagt 163\n\n" +
              blastall_closing,
          "qseqid qlen sseqid slen length gaps gapopen mismatch frames sstrand evalue",
          "gi|1|gb|G1|G1\t285\tgi|720683|gb|G03725|G03725\t246\t16\t1\t1\t0\t1/-1\tminus\t1e-102\n"},
@@ -628,19 +644,19 @@ std::vector<Refusal> refusals() {
              " Score = 20.0 bits (20),  Expect = 0.5\n Identities = 999/10 (100%), Gaps = 0/10 (0%)\n\n"
              "Query  5   ACGTACGTAC  14\n           ||||||||||\nSbjct  80  ACGTACGTAC  71\n\n" +
              blast_plus_closing,
-         first_rows, "an Identities line whose counts do not fit the alignment's columns", 34},
+         first_rows, "an Identities line whose counts do not fit the alignment's 10 columns", 34},
         {"GapsBeyondTheColumns",
          blastn_report.substr(0, second_alignment) +
              " Score = 20.0 bits (20),  Expect = 0.5\n Identities = 10/10 (100%), Gaps = 500/10 (0%)\n\n"
              "Query  5   ACGTACGTAC  14\n           ||||||||||\nSbjct  80  ACGTACGTAC  71\n\n" +
              blast_plus_closing,
-         first_rows, "an Identities line whose counts do not fit the alignment's columns", 34},
+         first_rows, "an Identities line whose counts do not fit the alignment's 10 columns", 34},
         {"AlignmentPastTheEndOfItsQuery",
          blastn_report.substr(0, second_alignment) +
              " Score = 20.0 bits (20),  Expect = 0.5\n Identities = 10/10 (100%), Gaps = 0/10 (0%)\n\n"
              "Query  35  ACGTACGTAC  44\n           ||||||||||\nSbjct  80  ACGTACGTAC  71\n\n" +
              blast_plus_closing,
-         first_rows, "an alignment past the end of its query", 34},
+         first_rows, "an alignment past the end of its query, of 40 letters", 34},
         {"QueryAnchoredAlignment",
          "BLASTN 2.12.0+\n\nQuery= q1\n\nLength=40\n"
          "Sequences producing significant alignments:                          (Bits)  Value\n\n"

@@ -42,7 +42,7 @@ const std::string blast_plus_report =
     "s1 subject one                                                        30.0    1e-05\n"
     "s2 subject two                                                        20.0    0.5\n\n\n"
     ">s1 subject one\nLength=2000\n\n" +
-    alignment("30.0", 1, 9) + alignment("25.0", 11, 20) + "\n>s2 subject two\nLength=2000\n\n" +
+    alignment("30.0", 1, 10) + alignment("25.0", 11, 20) + "\n>s2 subject two\nLength=2000\n\n" +
     alignment("20.0", 1291, 1300) + query_footer +
     "Query= q2 without hits\n\nLength=30\n\n\n***** No hits found *****\n\n" + query_footer + blast_plus_closing;
 
@@ -175,17 +175,17 @@ std::vector<EndCase> end_cases() {
     std::string cut_number = blast_plus_report.substr(0, blast_plus_report.find("1300\n") + 3);
     std::string web_cut = web_report.substr(0, web_report.rfind("1300") + 3);
     return {
-        {"CutInsideTheLastNumberOfARun", cut_number, "1\t9\n11\t20\n",
+        {"CutInsideTheLastNumberOfARun", cut_number, "1\t10\n11\t20\n",
          "the report ends early, inside the alignment that begins at line 46"},
         {"CutInsideTheLastNumberOfAWebDownload", web_cut, "1\t10\n",
          "the report ends early, inside the alignment that begins at line 30"},
-        {"RunCutBeforeAnotherRun", first_query + blast_plus_report, "1\t9\n11\t20\n1291\t1300\n",
+        {"RunCutBeforeAnotherRun", first_query + blast_plus_report, "1\t10\n11\t20\n1291\t1300\n",
          "the BLAST run before this line ends early: the statistics that close a BLAST+ run (\"  Database:\" ... "
          "\"Matrix:\") are missing"},
         {"BlastallWithoutItsStatistics", blastall_report.substr(0, blastall_report.find("  Database: db")), "",
          "the report ends early, inside the alignment that begins at line 21"},
         {"StatisticsWithoutTheirMatrixLine", blast_plus_report.substr(0, blast_plus_report.find("Matrix:")),
-         "1\t9\n11\t20\n1291\t1300\n",
+         "1\t10\n11\t20\n1291\t1300\n",
          "the report ends early: the statistics that close a BLAST+ run (\"  Database:\" ... \"Matrix:\") are "
          "missing"},
         {"WebCutInsideItsList", web_report.substr(0, web_report.find("subject two")), "",
