@@ -21,6 +21,7 @@ import decimal
 import difflib
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -707,6 +708,74 @@ def check_read_in_pieces(hsptab, workdir, search):
     return outcome
 
 
+# A report cut short, or with a value made to contradict the report, must
+# fail, after rows that begin its table; only a cut past its closing
+# "Matrix:" line may give the whole table.
+CUTS_PER_REPORT = 12
+
+
+def mutations(text, rand):
+    """Copies of the report `text`, each with one value that BLAST would
+    never write: (what was changed, the report)."""
+    found = []
+
+    def one(label, pattern, replace):
+        matches = list(re.finditer(pattern, text, re.M))
+        if matches:
+            m = rand.choice(matches)
+            found.append((label, text[:m.start(1)] + replace(m) + text[m.end(1):]))
+
+    one("identities beyond the length", rb"Identities = (\d+)/(\d+)", lambda m: str(int(m.group(2)) + 1).encode())
+    # An alignment's first coordinate (the line after its header), not a
+    # later line's start, which no field is made from.
+    one("a start coordinate moved", rb"^ (?:Strand|Frame|Identities)[^\n]*\n\n(?:Query|Sbjct)\s+(\d+)",
+        lambda m: str(int(m.group(1)) + 1).encode())
+    one("a bit score that is no number", rb"Score = +(\S+) bits", lambda m: b"XX")
+    one("a tab after the E-value", rb"Expect(?:\(\d+\))? = (\S+)$", lambda m: m.group(1) + b"\t")
+    one("a subject length of 1", rb"^Length=(\d+)\n\n Score", lambda m: b"1")
+    return found
+
+
+def check_cut_and_changed(hsptab, workdir, search, seed):
+    """The report cut at sampled line ends and inside alignment lines' last
+    numbers, and with values changed: a failure after a prefix of the table,
+    or the whole table where the cut leaves the report whole."""
+    name = "cut_" + search
+    rand = random.Random("%d %s" % (seed, search))
+    outcome = Outcome(name, "hsptab on the report of %s cut short and with values changed (seed %d)" % (search, seed))
+    text = open(os.path.join(workdir, search + ".report"), "rb").read()
+    path = os.path.join(workdir, name + ".report")
+    whole = subprocess.run([hsptab, os.path.join(workdir, search + ".report")], capture_output=True, timeout=60)
+    if whole.returncode != 0:
+        outcome.errors.append("the whole report fails: %s" % whole.stderr.decode(errors="replace")[:300])
+        return outcome
+    closing = text.rfind(b"\nMatrix:") + len(b"\nMatrix:")
+    line_ends = [m.end() for m in re.finditer(b"\n", text)]
+    numbers = [i for m in re.finditer(rb"^Sbjct[^\n]* (\d+)$", text, re.M) for i in range(m.start(1) + 1, m.end(1))]
+    cuts = sorted(set(rand.sample(line_ends, min(CUTS_PER_REPORT, len(line_ends))) +
+                      rand.sample(numbers, min(CUTS_PER_REPORT, len(numbers)))))
+    cases = [("cut at byte %d" % cut, text[:cut], cut >= closing) for cut in cuts]
+    cases += [(label, changed, False) for label, changed in mutations(text, rand)]
+    try:
+        for label, report, may_be_whole in cases:
+            with open(path, "wb") as out:
+                out.write(report)
+            got = subprocess.run([hsptab, path], capture_output=True, timeout=60)
+            error = got.stderr.decode(errors="replace").strip()
+            if got.returncode == 0 and not (may_be_whole and got.stdout == whole.stdout):
+                outcome.errors.append("%s: exit 0 with %d of %d rows" % (
+                    label, got.stdout.count(b"\n"), whole.stdout.count(b"\n")))
+            elif got.returncode not in (0, 1):
+                outcome.errors.append("%s: exit %d: %s" % (label, got.returncode, error[:300]))
+            elif got.returncode == 1 and (not whole.stdout.startswith(got.stdout) or "line " not in error):
+                outcome.errors.append("%s: the rows before the failure are no prefix of the table, or it names "
+                                      "no line: %s" % (label, error[:300]))
+    finally:
+        if os.path.exists(path):
+            os.remove(path)
+    return outcome
+
+
 def account(outcome):
     """A few readable lines on a failed search; every difference goes to NAME.differences."""
     lines = ["FAIL %s: %s" % (outcome.name, outcome.description)]
@@ -772,6 +841,8 @@ def main():
             outcomes.append(check_crlf(hsptab, workdir, search))
     for search in sorted(ran):
         outcomes.append(check_read_in_pieces(hsptab, workdir, search))
+    for search in sorted(ran):
+        outcomes.append(check_cut_and_changed(hsptab, workdir, search, options.seed))
 
     failed = 0
     for outcome in outcomes:
