@@ -203,6 +203,9 @@ void LayoutReader::read_between_alignments(LineKind kind, std::string_view line,
         case LineKind::summary:
             if (place_ == Place::in_query) place_ = Place::summary;
             return;
+        case LineKind::reference:
+            if (place_ == Place::in_run) cited_ = true;
+            return;
         case LineKind::other:
         case LineKind::program:
         case LineKind::query:
@@ -340,7 +343,8 @@ void LayoutReader::read_in_hsp(LineKind kind, std::string_view line, std::uint64
         case LineKind::query:
         case LineKind::query_number:
         case LineKind::database:
-        case LineKind::summary: break;
+        case LineKind::summary:
+        case LineKind::reference: break;
     }
     if (starts_with(line, "Range ") || starts_with(line, "  Database:") ||
         starts_with(line, "Effective search space")) {
@@ -352,6 +356,7 @@ void LayoutReader::read_in_hsp(LineKind kind, std::string_view line, std::uint64
 
 void LayoutReader::start_program(std::string_view program_line, std::string_view name, std::uint64_t line_number) {
     // A run cut short, then another report after it.
+    if (knows_run() && run_.queries == 0) settle_closing();
     if (knows_run() && !run_closed())
         fail("the BLAST run before this line ends early: " + missing_closing_lines(), line_number);
     if (place_ == Place::in_hsp) finish_hsp(line_number);
@@ -367,12 +372,22 @@ void LayoutReader::start_program(std::string_view program_line, std::string_view
     bool web = run_.program_line.find(' ') == std::string::npos;
     run_.closing = web ? RunClosing::none : run_.legacy ? RunClosing::lambda_line : RunClosing::matrix_line;
     closing_ = Closing::open;
+    cited_ = false;
     place_ = Place::in_run;
+}
+
+void LayoutReader::settle_closing() {
+    // DIAMOND writes BLAST's pairwise layout under "BLASTP 2.3.0+" (or
+    // BLASTX), without BLAST+'s references and without its closing lines.
+    if (!cited_ && run_.closing == RunClosing::matrix_line && ends_with(run_.program_line, " 2.3.0+")) {
+        run_.closing = RunClosing::none;
+    }
 }
 
 void LayoutReader::start_query(std::string_view definition, std::uint64_t line_number) {
     if (place_ == Place::in_hsp) finish_hsp(line_number);
     finish_query();
+    if (run_.queries == 0) settle_closing();
     query_ = Query();
     query_.round = run_.round;
     append_wrapped(query_.definition, definition);

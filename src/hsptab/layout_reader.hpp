@@ -140,6 +140,9 @@ private:
     void read_between_alignments(LineKind kind, std::string_view line, std::uint64_t line_number);
 
     void start_program(std::string_view program_line, std::string_view name, std::uint64_t line_number);
+    // Before a run's first query (or its end, if it has none): whether the
+    // run must close as BLAST+ closes it.
+    void settle_closing();
     void start_query(std::string_view definition, std::uint64_t line_number);
     void start_subject(std::string_view title);
     void start_hsp(std::string_view line, std::uint64_t line_number);
@@ -173,6 +176,7 @@ private:
     std::uint64_t aligned_subjects_ = 0;  // the query's subjects shown with an alignment
     bool subject_aligned_ = false;        // the subject being read has shown one
     bool list_line_after_blank_ = false;  // the list's next line follows a blank line
+    bool cited_ = false;                  // the run has cited BLAST's papers ("Reference:")
     UnalignedSubjects unaligned_;
     std::uint64_t hsp_line_number_ = 0;  // where the alignment being read began
     std::uint64_t programs_read_ = 0;    // program lines read

@@ -26,9 +26,10 @@ enum class LineKind : unsigned char {
     round,
     subject_title,
     score,
-    lambda,   // "Lambda", among the statistics after a query's alignments
-    matrix,   // "Matrix:", which BLAST+ writes once, last in a run
-    summary,  // "Sequences producing significant alignments", over the list of subjects
+    lambda,     // "Lambda", among the statistics after a query's alignments
+    matrix,     // "Matrix:", which BLAST+ writes once, last in a run
+    summary,    // "Sequences producing significant alignments", over the list of subjects
+    reference,  // "Reference", which BLAST+ cites its papers with before the first query
 };
 
 struct LineStart {
@@ -57,6 +58,7 @@ constexpr LineStart line_starts[] = {
     {"Lambda", LineKind::lambda},
     {"Matrix:", LineKind::matrix},
     {"Sequences producing significant alignments", LineKind::summary},
+    {"Reference", LineKind::reference},
 };
 
 // For each first byte, the second bytes that some entry of line_starts

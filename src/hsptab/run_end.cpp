@@ -102,6 +102,7 @@ void LayoutReader::finish_query() {
 }
 
 void LayoutReader::end_last_query(std::uint64_t last_line_number) {
+    if (knows_run() && run_.queries == 0) settle_closing();
     switch (place_) {
         case Place::query_definition:
             fail("the report ends early, inside the definition of the query", last_line_number);

@@ -29,6 +29,12 @@ bool starts_with(std::string_view text, const char (&prefix)[size]) {
     return true;
 }
 
+// Whether `text` ends with the literal `suffix`.
+template <std::size_t size>
+bool ends_with(std::string_view text, const char (&suffix)[size]) {
+    return text.size() >= size - 1 && text.substr(text.size() - (size - 1)) == std::string_view(suffix, size - 1);
+}
+
 // ' ', '\t', '\r', '\v' and '\f', as bits: titles and words are scanned byte by byte.
 inline bool is_space(char c) {
     constexpr std::uint64_t spaces = std::uint64_t{1} << ' ' | std::uint64_t{1} << '\t' | std::uint64_t{1} << '\r' |

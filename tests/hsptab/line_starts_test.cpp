@@ -62,7 +62,7 @@ TEST(LineStarts, EachLineHasTheKindOfTheEntryItBeginsWith) {
         {"BLAST", LineKind::other},
         {"Database:db", LineKind::other},
         {"Query  1   ACGT  4", LineKind::other},
-        {"Reference: Zheng Zhang, Scott Schwartz", LineKind::other},
+        {"Reference: Zheng Zhang, Scott Schwartz", LineKind::reference},
         {"Sequences producing significant alignments:                          (Bits)  Value", LineKind::summary},
         {"Sequences used in model and found again:", LineKind::other},
         {"s1 subject one                                                        30.0    1e-05", LineKind::other},

@@ -208,6 +208,24 @@ TEST_P(ReportEnd, FailsAfterTheRowsItConfirms) {
 INSTANTIATE_TEST_SUITE_P(Reports, ReportEnd, ::testing::ValuesIn(end_cases()),
                          [](const ::testing::TestParamInfo<EndCase>& info) { return std::string(info.param.name); });
 
+// DIAMOND writes BLAST's pairwise layout as "BLASTP 2.3.0+", without
+// BLAST+'s references and closing lines: its rows stand without them, as
+// the web download's do. BLAST+ 2.3.0 itself cites its papers and closes
+// its runs.
+TEST(CutReports, DiamondReportsHaveNoClosingLines) {
+    const std::string diamond =
+        "BLASTP 2.3.0+\n\n\nQuery= q1\n\nLength=40\n\n\n>s1 subject\nLength=2000\n\n" + alignment("30.0", 1291, 1300);
+    HspOutcome outcome = convert_hsps(diamond, "sstart send");
+    EXPECT_FALSE(outcome.failed) << outcome.message;
+    EXPECT_EQ(outcome.table, "1291\t1300\n");
+    EXPECT_FALSE(convert_hsps("BLASTX 2.3.0+\n\n\n", "std").failed);
+    HspOutcome blast_plus =
+        convert_hsps("BLASTP 2.3.0+\n\n\nReference: Stephen F. Altschul\n\n" + diamond.substr(diamond.find("Query=")),
+                     "sstart send");
+    EXPECT_TRUE(blast_plus.failed);
+    EXPECT_EQ(blast_plus.message, "the report ends early, inside the alignment that begins at line 14");
+}
+
 // Subjects listed without an alignment, as -num_alignments below
 // -num_descriptions leaves them: counted across queries, headings left out.
 TEST(UnalignedSubjects, OneWarningPerReportNamesWhatTheTableLacks) {
