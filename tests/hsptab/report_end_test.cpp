@@ -12,16 +12,12 @@
 #include <vector>
 
 #include "hsp_conversion.hpp"
+#include "shared_reports.hpp"
 
 namespace hittab::tests {
 namespace {
 
 namespace fs = std::filesystem;
-
-const fs::path shared_reports = HITTAB_SHARED_REPORTS;
-
-#define REQUIRE_SHARED_REPORTS() \
-    if (!fs::is_directory(shared_reports)) GTEST_SKIP() << "no shared reports at " << shared_reports.string()
 
 std::string alignment(const std::string& score, int from, int to) {
     return " Score = " + score + " bits (32),  Expect = 1e-05\n Identities = 10/10 (100%), Gaps = 0/10 (0%)\n" +

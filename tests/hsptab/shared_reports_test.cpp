@@ -14,16 +14,12 @@
 
 #include "hsp_conversion.hpp"
 #include "scratch_dir.hpp"
+#include "shared_reports.hpp"
 
 namespace hittab::tests {
 namespace {
 
 namespace fs = std::filesystem;
-
-const fs::path shared_reports = HITTAB_SHARED_REPORTS;
-
-#define REQUIRE_SHARED_REPORTS() \
-    if (!fs::is_directory(shared_reports)) GTEST_SKIP() << "no shared reports at " << shared_reports.string()
 
 // The text between <tag> and </tag> in each `tag` element of `xml`, in order.
 std::vector<std::string> elements(const std::string& xml, const std::string& tag) {
