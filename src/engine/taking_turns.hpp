@@ -1,7 +1,7 @@
-// Two threads working on the pieces of one report at once and taking turns,
-// in report order, to hand on what each piece gave: piece i's turn comes
-// after piece i - 1's. Either thread can end the work for both, with a
-// failure or without.
+// Threads working on the pieces of one report at once and taking turns, in
+// report order, to hand on what each piece gave: piece i's turn comes after
+// piece i - 1's. Any thread can end the work for all, with a failure or
+// without.
 #pragma once
 
 #include <atomic>
@@ -26,12 +26,12 @@ public:
     // Hands the turn to piece `next_index`.
     void pass(std::uint64_t next_index);
 
-    // Ends the work for both threads, with `failure` unless one came first.
+    // Ends the work for every thread, with `failure` unless one came first.
     void end(std::exception_ptr failure = nullptr);
 
     bool over() const { return over_.load(std::memory_order_acquire); }
 
-    // Once both threads are done: raises the failure that ended the work, if any.
+    // Once every thread is done: raises the failure that ended the work, if any.
     void rethrow_failure() const {
         if (failure_) std::rethrow_exception(failure_);
     }
@@ -44,30 +44,5 @@ private:
     std::condition_variable turn_passed_;
     std::exception_ptr failure_;
 };
-
-// Runs `work()` on this thread and on a second one at once, and returns once
-// both are done; false, with nothing run, when no second thread can be
-// started. `work` must not throw.
-template <typename Work>
-bool work_on_two_threads(Work& work);
-
-}  // namespace hittab
-
-#include "small_thread.hpp"
-
-namespace hittab {
-
-template <typename Work>
-bool work_on_two_threads(Work& work) {
-    auto second_thread = [](void* work) -> void* {
-        (*static_cast<Work*>(work))();
-        return nullptr;
-    };
-    pthread_t helper;
-    if (!start_small_thread(helper, second_thread, &work)) return false;
-    work();
-    pthread_join(helper, nullptr);
-    return true;
-}
 
 }  // namespace hittab

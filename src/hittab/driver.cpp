@@ -7,6 +7,7 @@
 
 #include "failure.hpp"
 #include "hit_record.hpp"
+#include "ordered_pieces.hpp"
 #include "scanner.hpp"
 #include "stretch_conversion.hpp"
 #include "stretch_reader.hpp"
@@ -65,9 +66,10 @@ void main(const std::string& blastoutputfilename, const std::string& outputfilen
     try {
         FileHandle blast_fp = open_for_reading(blastoutputfilename);
         int descriptor = fileno(blast_fp.get());
-        // A large plain report in a regular file is read and scanned on two
-        // threads at once; anything else from start to end.
-        if (descriptor >= 0 && reads_in_stretches(descriptor, 2 * default_block_size) &&
+        // A large plain report in a regular file is read and scanned in
+        // stretches on several threads at once, one per processor; anything
+        // else from start to end.
+        if (threads_for(UINT64_MAX) > 1 && descriptor >= 0 && reads_in_stretches(descriptor, 2 * default_block_size) &&
             convert_in_stretches(descriptor, blastoutputfilename, table)) {
             close_stream(std::move(blast_fp), "close report", blastoutputfilename);
         } else {

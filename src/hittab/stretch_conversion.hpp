@@ -1,9 +1,10 @@
-// Conversion of a plain report in a regular file on two threads: each takes
-// the next stretch of the file, reads it and finds and reads its lines; the two
-// take turns, in report order, to apply what their stretches say to the one
-// hit record and write the rows. A thread whose stretch is read before its
-// turn parks it and reads its next meanwhile. The table, failures and line
-// numbers are those of `convert`.
+// Conversion of a plain report in a regular file on several threads: each
+// takes the next stretch of the file and reads its lines ahead of its turn,
+// noting what they say until every field of a row is known and writing rows
+// from there on; in turn, in report order, what a stretch said is applied to
+// the one hit record and its rows go to the table. A stretch that fails, or
+// says too much to hold, is read (the rest of it) in turn instead. The
+// table, failures and line numbers are those of `convert`.
 #pragma once
 
 #include <cstdint>
@@ -18,12 +19,13 @@ namespace hittab {
 
 // Converts the report open as `descriptor` (a regular file of plain text;
 // see reads_in_stretches), named `path` in failure reports, into `table`,
-// in stretches of `stretch_size` bytes. False, with nothing read or written,
-// when no second thread can be started. The report must keep the size it
+// in stretches of `stretch_size` bytes, on `threads` threads (0: as many as
+// threads_for gives). False, with nothing read or written, when more than
+// one thread is to convert it and no second thread can be started. The report must keep the size it
 // has as reading begins, `size_at_start` (see size_now): a file cut short
 // or grown while it is read fails (StretchReader).
 bool convert_in_stretches(int descriptor, const std::string& path, TableWriter& table,
                           std::size_t stretch_size = default_block_size, const Kernel& kernel = best_kernel(),
-                          std::uint64_t size_at_start = size_now);
+                          std::uint64_t size_at_start = size_now, unsigned threads = 0);
 
 }  // namespace hittab

@@ -15,6 +15,7 @@
 #include "file.hpp"
 #include "kernel.hpp"
 #include "layout_reader.hpp"
+#include "ordered_pieces.hpp"
 #include "row_output.hpp"
 #include "stretch_conversion.hpp"
 #include "stretch_reader.hpp"
@@ -32,7 +33,7 @@ constexpr const char standard_input[] = "-";
 constexpr const char standard_input_name[] = "standard input";
 constexpr const char standard_output_name[] = "standard output";
 
-constexpr const char usage[] = "usage: hsptab [-f FIELDS] [-o TABLE] [--comments] [--header] [REPORT ...]\n";
+constexpr const char usage[] = "usage: hsptab [-f FIELDS] [-o TABLE] [-t THREADS] [--comments] [--header] [REPORT ...]\n";
 
 constexpr const char help[] =
     "Converts BLAST text reports (every BLAST+ program, legacy blastall, the web\n"
@@ -43,6 +44,8 @@ constexpr const char help[] =
     "               (default \"std\": qseqid sseqid pident length mismatch gapopen\n"
     "               qstart qend sstart send evalue bitscore)\n"
     "  -o TABLE     write TABLE, a new file, instead of standard output\n"
+    "  -t THREADS   threads converting a large plain report file (default: one\n"
+    "               per processor available, at most 16; 1 reads it in order)\n"
     "  --comments   the comment lines of BLAST's commented table around each query\n"
     "  --header     a first row naming the fields\n"
     "  --help       this text\n"
@@ -57,8 +60,19 @@ struct Options {
     std::optional<std::string> table;
     bool comments = false;
     bool header = false;
+    unsigned threads = 0;  // 0: as many as threads_for gives
     std::vector<std::string> reports;
 };
+
+// "-t N": a count of threads, 1 or more; past most_threads, most_threads.
+unsigned thread_count(const std::string& text, const std::string& option) {
+    unsigned long count = 0;
+    bool digits = !text.empty() && text.size() <= 9 &&
+                  std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (digits) count = std::stoul(text);
+    if (count == 0) throw UsageError{"option " + option + " needs a count of threads, 1 or more, not '" + text + "'"};
+    return static_cast<unsigned>(std::min<unsigned long>(count, most_threads));
+}
 
 enum class Request { convert, help, version };
 
@@ -84,6 +98,8 @@ Request parse(int argc, const char* const* argv, Options& options) {
             options.fields = value("-f");
         } else if (argument == "-o") {
             options.table = value("-o");
+        } else if (argument == "-t" || argument == "--threads") {
+            options.threads = thread_count(value(argument.c_str()), argument);
         } else if (argument == "--comments") {
             options.comments = true;
         } else if (argument == "--header") {
@@ -132,11 +148,13 @@ void convert_all(const Options& options, std::vector<Field> fields, std::string&
             }
             FileHandle report_fp = open_for_reading(report);
             int descriptor = fileno(report_fp.get());
-            // A large plain report in a regular file is read on two threads
-            // at once; anything else from start to end.
+            // A large plain report in a regular file is read in pieces on
+            // several threads at once; anything else from start to end.
             std::optional<ReportNotes> unaligned;
-            if (descriptor >= 0 && reads_in_stretches(descriptor, 2 * default_block_size)) {
-                unaligned = convert_in_stretches(descriptor, report, writer);
+            unsigned threads = threads_for(UINT64_MAX, options.threads);
+            if (threads > 1 && descriptor >= 0 && reads_in_stretches(descriptor, 2 * default_block_size)) {
+                unaligned =
+                    convert_in_stretches(descriptor, report, writer, default_block_size, best_kernel(), size_now, threads);
             }
             if (unaligned) {
                 close_stream(std::move(report_fp), "close report", report);

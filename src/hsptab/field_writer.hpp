@@ -92,6 +92,8 @@ public:
 
     // Whether the rows need the aligned sequences themselves (qseq, sseq, btop).
     bool needs_sequences() const { return format_.needs_sequences; }
+    // Whether each query's rows come with comment lines around them.
+    bool comments() const { return format_.comments; }
 
     void end_run(const Run& run);
     void begin_query(const Run& run, const Query& query);

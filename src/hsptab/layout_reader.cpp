@@ -201,7 +201,10 @@ void LayoutReader::read_between_alignments(LineKind kind, std::string_view line,
         case LineKind::lambda:
         case LineKind::matrix: read_closing_line(kind); return;
         case LineKind::summary:
-            if (place_ == Place::in_query) place_ = Place::summary;
+            if (place_ == Place::in_query) {
+                place_ = Place::summary;
+                list_line_after_blank_ = false;
+            }
             return;
         case LineKind::reference:
             if (place_ == Place::in_run) cited_ = true;
@@ -372,11 +375,14 @@ void LayoutReader::start_program(std::string_view program_line, std::string_view
     bool web = run_.program_line.find(' ') == std::string::npos;
     run_.closing = web ? RunClosing::none : run_.legacy ? RunClosing::lambda_line : RunClosing::matrix_line;
     closing_ = Closing::open;
+    closing_settled_ = false;
     cited_ = false;
     place_ = Place::in_run;
 }
 
 void LayoutReader::settle_closing() {
+    if (closing_settled_) return;
+    closing_settled_ = true;
     // DIAMOND writes BLAST's pairwise layout under "BLASTP 2.3.0+" (or
     // BLASTX), without BLAST+'s references and without its closing lines.
     if (!cited_ && run_.closing == RunClosing::matrix_line && ends_with(run_.program_line, " 2.3.0+")) {
@@ -469,44 +475,6 @@ void LayoutReader::finish_hsp(std::uint64_t line_number) {
 void LayoutReader::finish(std::uint64_t last_line_number) {
     end_last_query(last_line_number);
     if (knows_run()) writer_.end_run(run_);
-}
-
-void LayoutReader::end_before_query(std::uint64_t line_number) {
-    if (place_ == Place::in_hsp) finish_hsp(line_number);
-    finish_query();
-}
-
-std::optional<RunState> LayoutReader::run_state() const {
-    if (!knows_run()) return std::nullopt;
-    return RunState{run_};
-}
-
-void LayoutReader::start_piece(const RunState& state) {
-    run_ = state.run;
-    run_.queries = 0;
-    place_ = Place::in_run;
-    query_open_ = false;
-    closing_ = Closing::open;
-    programs_read_ = 0;
-    unaligned_ = UnalignedSubjects();
-}
-
-bool LayoutReader::continues_with(const RunState& state) const {
-    return knows_run() && !query_open_ && place_ != Place::in_hsp && RunState{run_} == state;
-}
-
-void LayoutReader::go_on_after(const LayoutReader& piece) {
-    assert(piece.programs_read_ == 0);
-    std::uint64_t queries = run_.queries + piece.run_.queries;
-    run_ = piece.run_;
-    run_.queries = queries;
-    place_ = piece.place_;
-    query_open_ = piece.query_open_;
-    closing_ = piece.closing_;
-    last_line_ended_ = piece.last_line_ended_;
-    listed_subjects_ = piece.listed_subjects_;
-    aligned_subjects_ = piece.aligned_subjects_;
-    unaligned_.add(piece.unaligned_);
 }
 
 }  // namespace hittab::hsptab

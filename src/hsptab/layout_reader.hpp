@@ -5,8 +5,8 @@
 //
 // Words used throughout: a run is one BLAST run, a program line and what
 // follows it up to the next; a stretch is the bytes of the file one thread
-// takes, and a piece what it converts of them, from a query line on; a part
-// is the up to 128 KiB of lines marked and read at once (part_size.hpp).
+// takes, and a piece what it converts of them, from a query line or a
+// subject's title on; a part is the up to 128 KiB of lines marked and read at once (part_size.hpp).
 #pragma once
 
 #include <cstdint>
@@ -43,6 +43,11 @@ inline bool operator==(const RunState& a, const RunState& b) {
 }
 inline bool operator!=(const RunState& a, const RunState& b) { return !(a == b); }
 
+// Every field of a query that the rows read after its definition depend on.
+inline bool same_query(const Query& a, const Query& b) {
+    return std::tie(a.definition, a.id, a.length, a.round) == std::tie(b.definition, b.id, b.length, b.round);
+}
+
 // Subjects that the lists of a report name without showing an alignment of
 // them (BLAST's -num_alignments below its -num_descriptions, or a web page
 // cut short): rows that no table made from the report can have.
@@ -76,28 +81,43 @@ public:
     // last alignment must be complete.
     void finish(std::uint64_t last_line_number);
 
-    // For a report read in pieces that each begin at a "Query=" line:
-    // end_before_query does what such a line, at `line_number`, does to what
-    // is open (the last alignment's row, the query's end); end_last_query
-    // does what the end of the report does, short of ending the run.
+    // For a report read in pieces that each begin at a "Query=" line or at
+    // a subject's title (">"): end_before_query does what such a query
+    // line, at `line_number`, does to what is open (the last alignment's
+    // row, the query's end); end_before_subject what a title does (the last
+    // alignment's row); end_last_query does what the end of the report
+    // does, short of ending the run.
     void end_before_query(std::uint64_t line_number);
+    void end_before_subject(std::uint64_t line_number);
     void end_last_query(std::uint64_t last_line_number);
 
     // The run open, once a program line has opened one.
     std::optional<RunState> run_state() const;
+    // The query open, if its definition has been read and no query or
+    // run has ended it since.
+    std::optional<Query> open_query() const;
     // Reads a piece as if the lines before it had left `state`, counting
-    // its queries and program lines from 0.
+    // its queries and program lines from 0: one that begins at a query
+    // line, or, given the query open, one that begins at a subject's title.
+    // The subjects such a query lists and shows before the piece are the
+    // reader's that reads on into it (go_on_after).
     void start_piece(const RunState& state);
+    void start_piece_in_query(const RunState& state, const Query& query);
+    // Whether the lines read so far are inside a query's definition.
+    bool reads_query_definition() const { return place_ == Place::query_definition; }
     std::uint64_t programs_read() const { return programs_read_; }
     // What the lines read so far leave to say: the subjects their queries
     // list without an alignment, or that there were none but blank lines.
     ReportNotes notes() const { return {place_ == Place::before_program, unaligned_}; }
     // Whether the next piece, read after start_piece(state), was read as
     // reading on from here reads it: the last query has ended and the run
-    // open is the one it assumed.
+    // open is the one it assumed; or, after start_piece_in_query(state,
+    // query), that query is open here, in that run, where a title begins a
+    // subject.
     bool continues_with(const RunState& state) const;
+    bool continues_in_query_with(const RunState& state, const Query& query) const;
     // Goes on from where `piece`, the next piece, read on from here as
-    // continues_with() allowed, has left off.
+    // continues_with() or continues_in_query_with() allowed, has left off.
     void go_on_after(const LayoutReader& piece);
 
 private:
@@ -156,6 +176,8 @@ private:
     void read_subject_length(std::string_view text, std::uint64_t line_number);
     void finish_hsp(std::uint64_t line_number);
     void finish_query();
+    // A query's subjects listed without an alignment go to the notes.
+    void count_unaligned();
     [[noreturn]] void fail(const std::string& message, std::uint64_t line_number) const;
 
     std::string path_;
@@ -180,6 +202,14 @@ private:
     UnalignedSubjects unaligned_;
     std::uint64_t hsp_line_number_ = 0;  // where the alignment being read began
     std::uint64_t programs_read_ = 0;    // program lines read
+    bool closing_settled_ = false;       // the run's closing is decided (settle_closing)
+    // A piece that began inside a query: its alignments are counted apart
+    // until the query ends (`carried_aligned` then holds them) and go on
+    // to the reader that reads on into the piece.
+    bool began_in_query_ = false;
+    bool carried_query_open_ = false;
+    bool carried_query_ended_ = false;
+    std::uint64_t carried_aligned_ = 0;
 };
 
 }  // namespace hittab::hsptab

@@ -92,10 +92,21 @@ std::string LayoutReader::missing_closing_lines() const {
     return "the run has no end";
 }
 
-void LayoutReader::finish_query() {
-    if (!query_open_) return;
+void LayoutReader::count_unaligned() {
     if (listed_subjects_ > aligned_subjects_) {
         unaligned_.add({1, listed_subjects_, listed_subjects_ - aligned_subjects_, query_.id});
+    }
+}
+
+void LayoutReader::finish_query() {
+    if (!query_open_) return;
+    if (carried_query_open_) {
+        // Its list, and the alignments before the piece, are read elsewhere.
+        carried_query_open_ = false;
+        carried_query_ended_ = true;
+        carried_aligned_ = aligned_subjects_;
+    } else {
+        count_unaligned();
     }
     writer_.end_query(run_, query_);
     query_open_ = false;

@@ -36,7 +36,7 @@ std::string report_with(const std::string& query, int alignments) {
 
 std::string row_of(const std::string& query) { return query + "\ts1\t100.000\t10\t0\t0\t1\t10\t11\t20\t1e-05\t30.0\n"; }
 
-const std::string usage = "usage: hsptab [-f FIELDS] [-o TABLE] [--comments] [--header] [REPORT ...]\n";
+const std::string usage = "usage: hsptab [-f FIELDS] [-o TABLE] [-t THREADS] [--comments] [--header] [REPORT ...]\n";
 
 TEST(HsptabCommandLine, HelpAndVersionGoToStandardOutput) {
     ScratchDir dir;
@@ -63,6 +63,10 @@ TEST(HsptabCommandLine, UsageErrorsExitWithStatusTwoAndTheUsage) {
         {{"-f"}, "hsptab: option -f needs a value\n"},
         {{"r", "-o"}, "hsptab: option -o needs a value\n"},
         {{"-f", "", "r"}, "hsptab: no fields given\n"},
+        {{"-t", "0", "r"}, "hsptab: option -t needs a count of threads, 1 or more, not '0'\n"},
+        {{"--threads", "two", "r"}, "hsptab: option --threads needs a count of threads, 1 or more, not 'two'\n"},
+        {{"-t", "-1", "r"}, "hsptab: option -t needs a count of threads, 1 or more, not '-1'\n"},
+        {{"r", "-t"}, "hsptab: option -t needs a value\n"},
     };
     for (const Case& c : cases) {
         Finished run = run_hsptab(dir, c.args);

@@ -8,6 +8,7 @@
 #include "compression.hpp"
 #include "hittab/driver.hpp"
 #include "hittab/scanner.hpp"
+#include "piece_threads.hpp"
 #include "hittab/stretch_conversion.hpp"
 #include "hittab/table_writer.hpp"
 #include "memory_streams.hpp"
@@ -60,7 +61,8 @@ Outcome convert_in_stretches(std::string_view report, std::size_t stretch_size, 
                              std::uint64_t size_at_start) {
     return run_conversion([&](TableWriter& table) {
         FileHandle stream = stream_holding(report);
-        if (!hittab::convert_in_stretches(fileno(stream.get()), "report", table, stretch_size, kernel, size_at_start)) {
+        if (!hittab::convert_in_stretches(fileno(stream.get()), "report", table, stretch_size, kernel, size_at_start,
+                                          piece_threads())) {
             throw std::runtime_error("no second thread for the conversion in stretches");
         }
     });

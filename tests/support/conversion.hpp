@@ -42,8 +42,8 @@ Outcome convert(std::string_view report, std::size_t block_size = default_block_
 Outcome convert_as_given(std::string_view report, std::size_t block_size = default_block_size,
                          const Kernel& kernel = best_kernel());
 
-// The tool's way for large plain reports in regular files: two threads,
-// stretches of `stretch_size` bytes. `size_at_start`, when given, stands for
+// The tool's way for large plain reports in regular files: stretches of
+// `stretch_size` bytes on piece_threads() threads. `size_at_start`, when given, stands for
 // the size the file had as reading began: another size is a file that was
 // cut short or grew once reading had begun.
 Outcome convert_in_stretches(std::string_view report, std::size_t stretch_size = default_block_size,

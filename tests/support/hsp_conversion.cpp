@@ -8,6 +8,7 @@
 
 #include "compression.hpp"
 #include "conversion.hpp"
+#include "piece_threads.hpp"
 #include "failure.hpp"
 #include "hsptab/driver.hpp"
 #include "hsptab/field_writer.hpp"
@@ -69,7 +70,8 @@ HspOutcome convert_hsps_in_stretches(std::string_view report, const std::string&
     return run_conversion(fields, comments, [&](hsptab::FieldWriter& writer) {
         FileHandle stream = stream_holding(report);
         std::optional<hsptab::ReportNotes> unaligned =
-            hsptab::convert_in_stretches(fileno(stream.get()), "report", writer, stretch_size, kernel, size_at_start);
+            hsptab::convert_in_stretches(fileno(stream.get()), "report", writer, stretch_size, kernel, size_at_start,
+                                         piece_threads());
         if (!unaligned) throw std::runtime_error("no second thread for the conversion in stretches");
         return *unaligned;
     });

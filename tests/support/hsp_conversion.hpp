@@ -56,8 +56,8 @@ HspOutcome convert_hsps(std::string_view report, const std::string& fields = "st
 HspOutcome convert_hsps_as_given(std::string_view report, const std::string& fields, bool comments,
                                  std::size_t block_size, const Kernel& kernel = best_kernel());
 
-// The conversion of the report's bytes, a plain report, on two threads in
-// stretches of `stretch_size` bytes. `size_at_start`, when given, stands for
+// The conversion of the report's bytes, a plain report, in stretches of
+// `stretch_size` bytes, on piece_threads() threads. `size_at_start`, when given, stands for
 // the size the file had as reading began: another size is a file that was
 // cut short or grew once reading had begun.
 HspOutcome convert_hsps_in_stretches(std::string_view report, const std::string& fields, bool comments,
