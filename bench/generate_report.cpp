@@ -7,11 +7,14 @@
 //   current:   title lines as ">DRR001369.139710 GEKBKKN08JJ5PQ length=777"
 //   spaced:    the older layout, "> DRR001369.139710 GEKBKKN08JJ5PQ length=777"
 //   long-line: a short report whose one title line is SIZE_IN_MIB long
+//   few-queries: the current layout, but four queries of many hits each, as
+//              a few genes searched against a read database give
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -132,13 +135,14 @@ void alignment_group(Output& out, Random& random, unsigned length, bool first) {
     }
 }
 
-void query(Output& out, Random& random, unsigned number, bool spaced_titles) {
+// Query `number`, with 1 to 12 hits, or `many_hits` when that is not 0.
+void query(Output& out, Random& random, unsigned number, bool spaced_titles, unsigned many_hits = 0) {
     out.line("Query= gene" + std::to_string(number) + " synthetic reference gene " + std::to_string(number));
     out.line("");
     // Long enough for any alignment: one begins by letter 500 and spans
     // at most a subject's 650 letters.
     out.line("Length=" + std::to_string(1200 + random.below(2100)));
-    if (random.below(10) == 0) {
+    if (many_hits == 0 && random.below(10) == 0) {
         out.line("");
         out.line("");
         out.line("***** No hits found *****");
@@ -146,8 +150,8 @@ void query(Output& out, Random& random, unsigned number, bool spaced_titles) {
         query_footer(out, random);
         return;
     }
-    unsigned hits = 1 + random.below(12);
-    std::string titles[12];
+    unsigned hits = many_hits != 0 ? many_hits : 1 + random.below(12);
+    std::vector<std::string> titles(hits);
     for (unsigned h = 0; h < hits; ++h) {
         titles[h] = "DRR00" + std::to_string(1369 + random.below(3)) + "." +
                     std::to_string(100000 + random.below(900000)) + " " + random_name(random) +
@@ -204,8 +208,9 @@ void long_line_report(Output& out, std::uint64_t size) {
 
 int main(int argc, char** argv) {
     std::string layout = argc == 4 ? argv[3] : "current";
-    if (argc < 3 || argc > 4 || (layout != "current" && layout != "spaced" && layout != "long-line")) {
-        std::fprintf(stderr, "usage: generate_report OUTPUT SIZE_IN_MIB [current|spaced|long-line]\n");
+    if (argc < 3 || argc > 4 ||
+        (layout != "current" && layout != "spaced" && layout != "long-line" && layout != "few-queries")) {
+        std::fprintf(stderr, "usage: generate_report OUTPUT SIZE_IN_MIB [current|spaced|long-line|few-queries]\n");
         return 1;
     }
     std::uint64_t target = std::strtoull(argv[2], nullptr, 10) << 20;
@@ -219,7 +224,11 @@ int main(int argc, char** argv) {
     } else {
         Random random;
         header(out);
-        for (unsigned number = 1; out.size() < target; ++number) query(out, random, number, layout == "spaced");
+        // A hit with its alignments takes about 1.3 KB.
+        unsigned many_hits = layout == "few-queries" ? static_cast<unsigned>(target / 4 / 1300) + 1 : 0;
+        for (unsigned number = 1; out.size() < target; ++number) {
+            query(out, random, number, layout == "spaced", many_hits);
+        }
         footer(out);
     }
     out.flush();

@@ -10,8 +10,11 @@
 
 namespace hittab {
 
-RowOutput::RowOutput(FileHandle output_fp, std::string path)
-    : path_(std::move(path)), output_fp_(std::move(output_fp)), pending_(new char[row_buffer_size]) {
+RowOutput::RowOutput(FileHandle output_fp, std::string path, std::size_t buffer_size)
+    : path_(std::move(path)),
+      output_fp_(std::move(output_fp)),
+      buffer_size_(buffer_size),
+      pending_(new char[buffer_size]) {
     // Rows are already gathered in `pending_`; a second buffer would only copy.
     std::setvbuf(output_fp_.get(), nullptr, _IONBF, 0);
 }
@@ -76,6 +79,12 @@ std::string RowOutput::close_after_failure() noexcept {
     }
 }
 
+namespace {
+
+constexpr std::size_t gathered_row_buffer_size = 16 * 1024;
+
+}  // namespace
+
 RowOutput gathering_rows(RowSink& sink, std::string path) {
     cookie_io_functions_t functions{};
     functions.write = [](void* cookie, const char* data, std::size_t count) -> ssize_t {
@@ -94,7 +103,7 @@ RowOutput gathering_rows(RowSink& sink, std::string path) {
     };
     std::FILE* stream = fopencookie(&sink, "w", functions);
     if (stream == nullptr) throw std::bad_alloc();
-    return RowOutput(FileHandle(stream), std::move(path));
+    return RowOutput(FileHandle(stream), std::move(path), gathered_row_buffer_size);
 }
 
 }  // namespace hittab

@@ -19,8 +19,9 @@ inline constexpr std::size_t row_buffer_size = 256 * 1024;
 
 class RowOutput {
 public:
-    // Writes to `output_fp`, named `path` in failure reports.
-    RowOutput(FileHandle output_fp, std::string path);
+    // Writes to `output_fp`, named `path` in failure reports, gathering
+    // up to `buffer_size` bytes of rows before each write.
+    RowOutput(FileHandle output_fp, std::string path, std::size_t buffer_size = row_buffer_size);
     RowOutput(RowOutput&&) = default;
     // Leaving the scope without close() (a failure is passing): pending
     // rows are still written, errors ignored; see close_after_failure.
@@ -30,8 +31,8 @@ public:
     // writing what is pending; null when `size` exceeds the whole buffer.
     // The bytes count once `commit(size)` is called.
     char* room(std::size_t size) {
-        if (size > row_buffer_size - pending_size_) write_pending();
-        return size <= row_buffer_size ? pending_.get() + pending_size_ : nullptr;
+        if (size > buffer_size_ - pending_size_) write_pending();
+        return size <= buffer_size_ ? pending_.get() + pending_size_ : nullptr;
     }
     void commit(std::size_t size) { pending_size_ += size; }
 
@@ -57,13 +58,15 @@ private:
 
     std::string path_;
     FileHandle output_fp_;
-    std::unique_ptr<char[]> pending_;  // row_buffer_size bytes, of which pending_size_ are rows
+    std::size_t buffer_size_;
+    std::unique_ptr<char[]> pending_;  // buffer_size_ bytes, of which pending_size_ are rows
     std::size_t pending_size_ = 0;
     bool write_failed_ = false;  // a refused write has been raised
 };
 
 // Where rows written ahead of their turn gather in memory: at most `most`
-// bytes of them.
+// bytes of them. Their output gathers only a few rows before it hands them
+// on, so that a thread's rows are held about once.
 struct RowSink {
     std::string bytes;
     std::size_t most = SIZE_MAX;
