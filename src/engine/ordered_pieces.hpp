@@ -54,6 +54,9 @@ public:
     };
 
     PieceWorker(Work& work, TakingTurns& turns) : work_(work), turns_(turns), thread_(work.start_thread()) {}
+    // Its slots point into it.
+    PieceWorker(const PieceWorker&) = delete;
+    PieceWorker& operator=(const PieceWorker&) = delete;
 
     State step() noexcept;
     std::uint64_t awaited() const { return awaited_; }

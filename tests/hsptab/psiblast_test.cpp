@@ -4,6 +4,7 @@
 // anything else of the run, that the reading in turn has reached.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -342,6 +343,71 @@ TEST(Pieces, NoPieceGoesOnFromAnOpenQueryOrAlignment) {
     EXPECT_FALSE(layout.continues_with(reached)) << "the query is still open";
     layout.end_before_query(lines + 1);
     EXPECT_TRUE(layout.continues_with(reached));
+}
+
+// A piece that begins at a subject's title assumes the query open there as
+// well as the run. The reading in turn, cut before such a title, must have
+// that very query open, in a place where a title begins a subject, for the
+// piece's rows to stand.
+TEST(Pieces, APieceBegunAtATitleStandsOnlyInTheQueryItAssumed) {
+    const std::string alignment =
+        " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 10/10 (100%), Gaps = 0/10 (0%)\n"
+        " Strand=Plus/Plus\n\nQuery  1   ACGTACGTAC  10\n           ||||||||||\nSbjct  1   ACGTACGTAC  10\n\n\n";
+    const std::string blast_plus = "BLASTN 2.12.0+\n\n\nDatabase: db\n\n\nQuery= q1 first\n\nLength=40\n\n"
+                                   "Sequences producing significant alignments:    (Bits)  Value\n\n"
+                                   "s1 one    30.0   1e-05\ns2 two    30.0   1e-05\n\n\n>s1 one\nLength=100\n\n" +
+                                   alignment + ">s2 two\nLength=100\n\n" + alignment +
+                                   "Query= q2 a definition wrapped onto a line\n>that begins as a title\n\nLength=40\n";
+    const std::string web = "Program: BLASTN \nDatabase: nt\nQuery #1: q1 first Query ID: lcl|Query_1 Length: 40\n\n"
+                            "Alignments:\n\n>subject one\nSequence ID: S1.1 Length: 100\n>an identical subject\n"
+                            "Sequence ID: S9.1 Length: 100\nRange 1: 1 to 10\n";
+    struct Case {
+        const char* what;
+        const std::string& report;
+        std::string cut_before;  // the title the piece begins with
+        bool stands;
+        bool alignment_open = false;  // until the title ends it
+    };
+    const Case cases[] = {
+        {"after the list of subjects", blast_plus, ">s1 one", true},
+        {"after an alignment", blast_plus, ">s2 two", true, true},
+        {"inside a query's definition", blast_plus, ">that begins", false},
+        {"among the web page's titles of one subject", web, ">an identical", false},
+    };
+    for (const Case& c : cases) {
+        MemoryTable memory;
+        RowOutput output(memory.stream(), "table");
+        hsptab::FieldWriter writer(hsptab::parse_fields("std"), output, false, false);
+        hsptab::LayoutReader layout("report", writer, best_kernel());
+        PaddedBuffer buffer = PaddedBuffer::copy_of(c.report.substr(0, c.report.find(c.cut_before)));
+        std::uint64_t lines = 0;
+        layout.read_lines(buffer.whole(), lines);
+        ASSERT_TRUE(layout.run_state().has_value()) << c.what;
+        hsptab::RunState run = *layout.run_state();
+        hsptab::Query q1;
+        q1.definition = "q1 first";
+        q1.id = "q1";
+        q1.length = 40;
+        if (c.alignment_open) {
+            EXPECT_FALSE(layout.continues_in_query_with(run, q1)) << c.what;
+        }
+        layout.end_before_subject(lines + 1);
+        std::optional<hsptab::Query> open = layout.open_query();
+        EXPECT_EQ(open.has_value() && hsptab::same_query(*open, q1), c.stands) << c.what;
+        EXPECT_EQ(layout.continues_in_query_with(run, q1), c.stands) << c.what;
+        // Any other query, or the same in another round, is not the one open.
+        hsptab::Query other = q1;
+        other.length = 41;
+        hsptab::Query later_round = q1;
+        later_round.round = 2;
+        EXPECT_FALSE(layout.continues_in_query_with(run, other)) << c.what;
+        EXPECT_FALSE(layout.continues_in_query_with(run, later_round)) << c.what;
+        hsptab::RunState other_run = run;
+        other_run.run.database = "other";
+        EXPECT_FALSE(layout.continues_in_query_with(other_run, q1)) << c.what;
+        // A query line, not a title, is what a piece begun at a query waits for.
+        EXPECT_FALSE(layout.continues_with(run)) << c.what;
+    }
 }
 
 }  // namespace

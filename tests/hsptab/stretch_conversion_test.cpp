@@ -16,6 +16,7 @@
 #include "memory_streams.hpp"
 #include "row_output.hpp"
 #include "scratch_dir.hpp"
+#include "shared_reports.hpp"
 
 namespace hittab::tests {
 namespace {
@@ -72,12 +73,35 @@ void expect_same_in_pieces(const std::string& report, const std::vector<std::siz
                 EXPECT_EQ(outcome.failed, expected.failed) << what << ", stretch size " << stretch_size;
                 EXPECT_EQ(outcome.message, expected.message) << what << ", stretch size " << stretch_size;
                 EXPECT_EQ(outcome.line_number, expected.line_number) << what << ", stretch size " << stretch_size;
+                EXPECT_EQ(outcome.warning, expected.warning) << what << ", stretch size " << stretch_size;
             }
         }
     }
 }
 
 const std::vector<std::size_t> stretch_sizes = {1, 5, 64, 333, 4096, 65536};
+
+// Query `number` listing `listed` subjects and showing the first `shown`,
+// each with `hsps` alignments; `title` begins every subject's title.
+std::string query_of_subjects(int number, int listed, int shown, int hsps, const std::string& title = "subject") {
+    std::string text = "Query= q" + std::to_string(number) + " query number " + std::to_string(number) +
+                       "\n\nLength=40\n\n\n                                                                      "
+                       "Score     E\nSequences producing significant alignments:                          (Bits)  "
+                       "Value\n\n";
+    for (int s = 0; s < listed; ++s) text += "s" + std::to_string(s) + " " + title + "   30.0    1e-05\n";
+    text += "\n\n";
+    for (int s = 0; s < shown; ++s) {
+        text += ">s" + std::to_string(s) + " " + title + "\nLength=100\n\n";
+        for (int i = 0; i < hsps; ++i) {
+            text += " Score = 30.0 bits (32),  Expect = 1e-0" + std::to_string((s + i) % 10) + "\n";
+            text += " Identities = 18/20 (90%), Gaps = 1/20 (5%)\n Strand=Plus/Plus\n\n";
+            text += "Query  1   ACGTACGTAC-TACGTACGT  19\n           |||||||||| ||||| |||\n";
+            text += "Sbjct  " + std::to_string(11 + s % 50) + "  ACGTACGTACGTACGTTCGT  " + std::to_string(30 + s % 50) +
+                    "\n\n\n";
+        }
+    }
+    return text + "\nLambda      K        H\n    1.33    0.621     1.12 \n\nEffective search space used: 2772145\n\n\n";
+}
 
 TEST(StretchConversion, RunsOfManyQueriesConvertTheSame) {
     std::string one_run = many_queries(60);
@@ -99,6 +123,50 @@ TEST(StretchConversion, RunsOfManyQueriesConvertTheSame) {
         {"a query line ending a title", one_run.substr(0, 3000) + ">s title\nQuery= cut\n" + one_run.substr(3000)},
     };
     for (const auto& [what, report] : reports) expect_same_in_pieces(report, stretch_sizes, what);
+}
+
+// Pieces begin at subjects' titles as well as at query lines: the query
+// open goes on into the next piece, with its list of subjects.
+TEST(StretchConversion, QueriesOfManySubjectsConvertTheSameWithPiecesBegunAtTitles) {
+    std::string header = run_header("BLASTN 2.12.0+", "db");
+    std::string one_query = header + query_of_subjects(1, 300, 300, 1) + run_footer;
+    std::string fewer_shown = header + query_of_subjects(1, 80, 50, 2) + query_of_subjects(2, 40, 40, 1) +
+                              query_of_subjects(3, 90, 10, 1) + run_footer;
+    std::string rounds = header + "Results from round 1\n\n" + query_of_subjects(1, 60, 60, 1) +
+                         "Results from round 2\n\n" + query_of_subjects(1, 70, 65, 1) + run_footer;
+    // Titles wrapped onto lines that begin as other lines do.
+    std::string wrapped = one_query;
+    for (std::size_t at = wrapped.find(">s3 "); at != std::string::npos; at = wrapped.find(">s", at + 400)) {
+        std::size_t line_end = wrapped.find('\n', at);
+        wrapped.insert(line_end, at % 3 == 0 ? "\n>not a subject" : at % 3 == 1 ? "\nQuery= not a query" : "\n>");
+    }
+    std::string title_without_length = one_query;
+    title_without_length.insert(title_without_length.find(">s7 "), ">s6b a title alone\n\n");
+    std::string legacy = one_query;
+    for (std::size_t at = legacy.find("\nLength=100"); at != std::string::npos; at = legacy.find("\nLength=100", at)) {
+        legacy.replace(at, 11, "\n          Length = 100");
+    }
+    const std::pair<std::string, std::string> reports[] = {
+        {"one query of 300 subjects", one_query},
+        {"queries that show fewer subjects than they list", fewer_shown},
+        {"psiblast rounds of many subjects", rounds},
+        {"wrapped titles", wrapped},
+        {"a title without its length", title_without_length},
+        {"subject lengths as blastall writes them", legacy},
+        {"CR LF", with_line_ends(fewer_shown, "\r\n")},
+    };
+    for (const auto& [what, report] : reports) expect_same_in_pieces(report, {1, 5, 64, 333, 4096}, what);
+}
+
+// Genuine reports of every layout (legacy blastall, early BLAST+, the web
+// page's download) in pieces as small as a line.
+TEST(StretchConversion, GenuineReportsConvertTheSameInPieces) {
+    REQUIRE_SHARED_REPORTS();
+    for (const auto& entry : std::filesystem::directory_iterator(shared_reports)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("text_", 0) != 0) continue;
+        expect_same_in_pieces(read_file(entry.path().string()), {7, 200, 3000}, name);
+    }
 }
 
 TEST(StretchConversion, ReportsThatBreakAnywhereFailTheSame) {
