@@ -12,9 +12,9 @@
 
 #include "failure.hpp"
 #include "hit_record.hpp"
+#include "ordered_pieces.hpp"
 #include "part_size.hpp"
 #include "scanner.hpp"
-#include "ordered_pieces.hpp"
 #include "stretch_reader.hpp"
 
 namespace hittab {
@@ -162,7 +162,9 @@ public:
     // each part's bytes are still in cache when they are searched. The
     // stretches a thread reads ahead keep their own values, so that one
     // reader serves them all.
-    StretchReader start_thread() { return StretchReader(descriptor_, path_, std::min(stretch_size_, part_size), size_); }
+    StretchReader start_thread() {
+        return StretchReader(descriptor_, path_, std::min(stretch_size_, part_size), size_);
+    }
 
     void read_ahead(std::uint64_t index, StretchReader& reader, StretchResult& result) noexcept;
     bool hand_on(std::uint64_t index, StretchReader& reader, StretchResult& result, bool read_ahead);

@@ -33,7 +33,8 @@ constexpr const char standard_input[] = "-";
 constexpr const char standard_input_name[] = "standard input";
 constexpr const char standard_output_name[] = "standard output";
 
-constexpr const char usage[] = "usage: hsptab [-f FIELDS] [-o TABLE] [-t THREADS] [--comments] [--header] [REPORT ...]\n";
+constexpr const char usage[] =
+    "usage: hsptab [-f FIELDS] [-o TABLE] [-t THREADS] [--comments] [--header] [REPORT ...]\n";
 
 constexpr const char help[] =
     "Converts BLAST text reports (every BLAST+ program, legacy blastall, the web\n"
@@ -153,8 +154,8 @@ void convert_all(const Options& options, std::vector<Field> fields, std::string&
             std::optional<ReportNotes> unaligned;
             unsigned threads = threads_for(UINT64_MAX, options.threads);
             if (threads > 1 && descriptor >= 0 && reads_in_stretches(descriptor, 2 * default_block_size)) {
-                unaligned =
-                    convert_in_stretches(descriptor, report, writer, default_block_size, best_kernel(), size_now, threads);
+                unaligned = convert_in_stretches(descriptor, report, writer, default_block_size, best_kernel(),
+                                                 size_now, threads);
             }
             if (unaligned) {
                 close_stream(std::move(report_fp), "close report", report);

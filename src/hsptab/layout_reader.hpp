@@ -6,7 +6,8 @@
 // Words used throughout: a run is one BLAST run, a program line and what
 // follows it up to the next; a stretch is the bytes of the file one thread
 // takes, and a piece what it converts of them, from a query line or a
-// subject's title on; a part is the up to 128 KiB of lines marked and read at once (part_size.hpp).
+// subject's title on; a part is the up to 128 KiB of lines marked and read
+// at once (part_size.hpp).
 #pragma once
 
 #include <cstdint>

@@ -159,8 +159,7 @@ private:
     // gives none; counts lines in `line_number`. A failure to read the
     // report is raised.
     template <typename AtStart>
-    PieceBounds read_piece(std::uint64_t index, ThreadReaders& readers, std::uint64_t& line_number,
-                           AtStart&& at_start);
+    PieceBounds read_piece(std::uint64_t index, ThreadReaders& readers, std::uint64_t& line_number, AtStart&& at_start);
     // Sets `piece` up to read ahead from its first line; false when it
     // cannot know what the lines before it leave.
     bool start_ahead(PieceRead& piece, PieceStart start, ThreadReaders& readers, std::uint64_t part_begin,

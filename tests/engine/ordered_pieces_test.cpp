@@ -165,7 +165,8 @@ TEST(OrderedPieces, EveryScheduleHandsPiecesOnInOrder) {
 
 TEST(OrderedPieces, RealThreadsHandPiecesOnInOrder) {
     for (unsigned threads : {1u, 2u, 3u, 8u}) {
-        for (std::optional<std::uint64_t> failing : {std::optional<std::uint64_t>(), std::optional<std::uint64_t>(777)}) {
+        for (std::optional<std::uint64_t> failing :
+             {std::optional<std::uint64_t>(), std::optional<std::uint64_t>(777)}) {
             NotedWork work;
             work.pieces = 2000;
             work.failing = failing;

@@ -353,14 +353,16 @@ TEST(Pieces, APieceBegunAtATitleStandsOnlyInTheQueryItAssumed) {
     const std::string alignment =
         " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 10/10 (100%), Gaps = 0/10 (0%)\n"
         " Strand=Plus/Plus\n\nQuery  1   ACGTACGTAC  10\n           ||||||||||\nSbjct  1   ACGTACGTAC  10\n\n\n";
-    const std::string blast_plus = "BLASTN 2.12.0+\n\n\nDatabase: db\n\n\nQuery= q1 first\n\nLength=40\n\n"
-                                   "Sequences producing significant alignments:    (Bits)  Value\n\n"
-                                   "s1 one    30.0   1e-05\ns2 two    30.0   1e-05\n\n\n>s1 one\nLength=100\n\n" +
-                                   alignment + ">s2 two\nLength=100\n\n" + alignment +
-                                   "Query= q2 a definition wrapped onto a line\n>that begins as a title\n\nLength=40\n";
-    const std::string web = "Program: BLASTN \nDatabase: nt\nQuery #1: q1 first Query ID: lcl|Query_1 Length: 40\n\n"
-                            "Alignments:\n\n>subject one\nSequence ID: S1.1 Length: 100\n>an identical subject\n"
-                            "Sequence ID: S9.1 Length: 100\nRange 1: 1 to 10\n";
+    const std::string blast_plus =
+        "BLASTN 2.12.0+\n\n\nDatabase: db\n\n\nQuery= q1 first\n\nLength=40\n\n"
+        "Sequences producing significant alignments:    (Bits)  Value\n\n"
+        "s1 one    30.0   1e-05\ns2 two    30.0   1e-05\n\n\n>s1 one\nLength=100\n\n" +
+        alignment + ">s2 two\nLength=100\n\n" + alignment +
+        "Query= q2 a definition wrapped onto a line\n>that begins as a title\n\nLength=40\n";
+    const std::string web =
+        "Program: BLASTN \nDatabase: nt\nQuery #1: q1 first Query ID: lcl|Query_1 Length: 40\n\n"
+        "Alignments:\n\n>subject one\nSequence ID: S1.1 Length: 100\n>an identical subject\n"
+        "Sequence ID: S9.1 Length: 100\nRange 1: 1 to 10\n";
     struct Case {
         const char* what;
         const std::string& report;

@@ -8,11 +8,11 @@
 #include "compression.hpp"
 #include "hittab/driver.hpp"
 #include "hittab/scanner.hpp"
-#include "piece_threads.hpp"
 #include "hittab/stretch_conversion.hpp"
 #include "hittab/table_writer.hpp"
 #include "memory_streams.hpp"
 #include "padded_text.hpp"
+#include "piece_threads.hpp"
 
 namespace hittab::tests {
 

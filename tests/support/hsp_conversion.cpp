@@ -8,13 +8,13 @@
 
 #include "compression.hpp"
 #include "conversion.hpp"
-#include "piece_threads.hpp"
 #include "failure.hpp"
 #include "hsptab/driver.hpp"
 #include "hsptab/field_writer.hpp"
 #include "hsptab/hsp_lines.hpp"
 #include "hsptab/stretch_conversion.hpp"
 #include "memory_streams.hpp"
+#include "piece_threads.hpp"
 #include "row_output.hpp"
 
 namespace hittab::tests {
@@ -69,9 +69,8 @@ HspOutcome convert_hsps_in_stretches(std::string_view report, const std::string&
                                      std::size_t stretch_size, const Kernel& kernel, std::uint64_t size_at_start) {
     return run_conversion(fields, comments, [&](hsptab::FieldWriter& writer) {
         FileHandle stream = stream_holding(report);
-        std::optional<hsptab::ReportNotes> unaligned =
-            hsptab::convert_in_stretches(fileno(stream.get()), "report", writer, stretch_size, kernel, size_at_start,
-                                         piece_threads());
+        std::optional<hsptab::ReportNotes> unaligned = hsptab::convert_in_stretches(
+            fileno(stream.get()), "report", writer, stretch_size, kernel, size_at_start, piece_threads());
         if (!unaligned) throw std::runtime_error("no second thread for the conversion in stretches");
         return *unaligned;
     });
