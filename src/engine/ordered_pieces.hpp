@@ -11,7 +11,7 @@
 // A tool gives a Work type:
 //   using Thread = ...;   what a thread keeps from piece to piece (its readers)
 //   using Piece = ...;    what a thread read of one piece ahead of its turn
-//   Thread start_thread();
+//   Thread start_thread();  on each thread as it starts, all at once
 //   void read_ahead(std::uint64_t index, Thread&, Piece&) noexcept;
 //   bool hand_on(std::uint64_t index, Thread&, Piece&, bool read_ahead);
 //        in turn: hands on what the piece gave (or reads it, if it was not

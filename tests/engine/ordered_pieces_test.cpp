@@ -37,7 +37,7 @@ struct NotedWork {
     std::uint64_t pieces = 1;
     std::optional<std::uint64_t> failing;  // the piece whose hand-on raises
 
-    int threads_started = 0;
+    std::atomic<int> threads_started{0};
     std::atomic<std::uint64_t> read_ahead_count{0};
     std::vector<HandedOn> handed_on;  // touched only in turn
     bool slot_mixed_up = false;
@@ -180,7 +180,7 @@ TEST(OrderedPieces, RealThreadsHandPiecesOnInOrder) {
             ASSERT_EQ(work.handed_on.size(), last + 1) << threads << " threads";
             for (std::uint64_t i = 0; i <= last; ++i) ASSERT_EQ(work.handed_on[i].index, i);
             EXPECT_FALSE(work.slot_mixed_up);
-            EXPECT_EQ(work.threads_started, static_cast<int>(threads));
+            EXPECT_EQ(work.threads_started.load(), static_cast<int>(threads));
             EXPECT_EQ(failure, failing ? "piece 777" : "");
         }
     }
