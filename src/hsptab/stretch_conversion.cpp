@@ -26,8 +26,10 @@ constexpr std::size_t most_row_bytes = 1024 * 1024;
 // is usually near: it reads a little first, then ever more at a time.
 constexpr std::size_t first_read_size = 4 * 1024;
 constexpr std::size_t largest_read_size = 256 * 1024;
-// A piece that begins at a title looks this far back for its query's line.
-constexpr std::size_t query_search_size = 64 * 1024;
+// A piece that begins at a title looks this far back for its query's line:
+// far enough for the usual queries of a few hits; the query of many hits
+// is the one reading in turn last had open.
+constexpr std::size_t query_search_size = 16 * 1024;
 
 enum class PieceStart { query, subject };
 
@@ -45,9 +47,21 @@ bool is_query_line_at(std::string_view lines, std::size_t at) {
 }
 
 // Where the first line of `lines` (whole lines) that begins with `label`
-// starts, if it starts before `limit`; `limit` when none does.
+// starts, if it starts before `limit`; `limit` when none does. Lists of
+// subjects run for megabytes without a title: a title is found by its
+// rare first byte, a query line by its whole label.
 std::size_t first_line_with(std::string_view lines, std::string_view label, std::size_t limit) {
     if (lines.substr(0, label.size()) == label) return 0;
+    if (label.size() == 1) {
+        for (std::size_t at = 1; at < limit;) {
+            const void* found = std::memchr(lines.data() + at, label[0], limit - at);
+            if (found == nullptr) break;
+            at = static_cast<std::size_t>(static_cast<const char*>(found) - lines.data());
+            if (lines[at - 1] == '\n') return at;
+            ++at;
+        }
+        return limit;
+    }
     std::string with_line_feed = "\n" + std::string(label);
     std::size_t searched = std::min(limit + with_line_feed.size() - 1, lines.size());
     const void* found = memmem(lines.data(), searched, with_line_feed.data(), with_line_feed.size());
@@ -70,14 +84,17 @@ StartLine first_piece_line(std::string_view lines, bool titles) {
     return {title, PieceStart::subject};
 }
 
-// Where the last query line of `lines` starts, if any.
+// Where the last query line of `lines` starts, if any: found from its
+// "=", which few lines hold, searched for backwards.
 std::optional<std::size_t> last_query_line(std::string_view lines) {
+    constexpr std::size_t before_equals = 5;  // "Query"
     for (std::size_t end = lines.size(); end > 0;) {
-        std::size_t at = lines.rfind("Query=", end - 1);
-        if (at == std::string_view::npos) return std::nullopt;
+        const void* equals = memrchr(lines.data(), '=', end);
+        if (equals == nullptr) break;
+        end = static_cast<std::size_t>(static_cast<const char*>(equals) - lines.data());
+        if (end < before_equals) break;
+        std::size_t at = end - before_equals;
         if ((at == 0 || lines[at - 1] == '\n') && is_query_line_at(lines, at)) return at;
-        if (at == 0) return std::nullopt;
-        end = at;
     }
     return std::nullopt;
 }
