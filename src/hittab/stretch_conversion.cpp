@@ -67,15 +67,19 @@ LineValues said(LineKind kind, std::uint64_t line_number, const HitRecord& value
 }
 
 // Rows a thread writes ahead of its turn, with the table writer's own code,
-// gathered in memory until the turn hands them to the table.
+// gathered in `sink` until the turn hands them to the table. The sink
+// outlives it, keeping its room from stretch to stretch.
 struct RowsAhead {
-    explicit RowsAhead(const std::string& table_path) : table(TableWriter{gathering_rows(sink, table_path), true}) {}
+    RowsAhead(RowSink& sink, const std::string& table_path)
+        : sink(sink), table(TableWriter{gathering_rows(sink, table_path), true}) {
+        sink.bytes.clear();
+    }
     // Ends the table writer: `sink.bytes` then holds every row.
     std::string_view close() {
         close_table(table);
         return sink.bytes;
     }
-    RowSink sink;
+    RowSink& sink;
     TableWriter table;
 };
 
@@ -100,6 +104,7 @@ struct StretchResult {
     std::deque<std::string> built_values;  // values that outlive the text they were read from
     HitRecord values;                      // every value the stretch has given so far
     unsigned known = 0;                    // the fields `values` holds from this stretch
+    RowSink row_bytes;                     // where they gather
     std::optional<RowsAhead> rows;         // once every field is known, rows are written ahead
     // A line that cannot be read, a failure to read or memory running out:
     // the stretch is read again in turn, where the failure comes in order.
@@ -243,7 +248,7 @@ bool Conversion::read_lines(PaddedView text, StretchResult& result) {
             if (kind == LineKind::other) continue;
             result.lines.push_back(said(kind, found[i].line_number, result.values, result.built_values));
             result.known |= fields_of(kind);
-            if (result.known == all_fields) result.rows.emplace(table_.output_fp.path());
+            if (result.known == all_fields) result.rows.emplace(result.row_bytes, table_.output_fp.path());
         }
     }
     return true;
