@@ -25,7 +25,7 @@ constexpr std::size_t most_row_bytes = 1024 * 1024;
 // A piece runs on past its stretch, to the next piece's first line, which
 // is usually near: it reads a little first, then ever more at a time.
 constexpr std::size_t first_read_size = 4 * 1024;
-constexpr std::size_t largest_read_size = 256 * 1024;
+constexpr std::size_t largest_read_size = 128 * 1024;
 // A piece that begins at a title looks this far back for its query's line:
 // far enough for the usual queries of a few hits; the query of many hits
 // is the one reading in turn last had open.
