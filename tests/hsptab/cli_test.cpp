@@ -2,6 +2,7 @@
 // table it never overwrites, and failures that name the report and line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -105,6 +106,33 @@ TEST(HsptabInput, ReportsInTheOrderGivenIntoOneTable) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, row_of("qb") + row_of("qa") + row_of("qa"));
     EXPECT_EQ(run.err, "hsptab: warning: 'empty': the report is empty: it gives no rows\n");
+}
+
+// A report file large enough to be read in pieces gives the table of
+// standard input whatever the count of threads.
+TEST(HsptabInput, EveryCountOfThreadsGivesTheSameTable) {
+    ScratchDir dir;
+    std::string report = "BLASTN 2.12.0+\n\nDatabase: db\n\nQuery= q\n\nLength=20\n\n";
+    for (int s = 0; s < 16000; ++s) {
+        report += ">s" + std::to_string(s) +
+                  " subject\nLength=30\n\n Score = 30.0 bits (32),  Expect = 1e-05\n"
+                  " Identities = 10/10 (100%), Gaps = 0/10 (0%)\n Strand=Plus/Plus\n\n"
+                  "Query  1   ACGTACGTAC  10\n           ||||||||||\nSbjct  11  ACGTACGTAC  20\n\n";
+    }
+    report += "  Database: db\n  Number of sequences in database:  1\n\nMatrix: blastn matrix 1 -2\n";
+    ASSERT_GT(report.size(), 3u << 20);
+    write_file(dir / "r", report);
+    Limits from_file;
+    from_file.input = "r";
+    Finished piped = run_hsptab(dir, {"-"}, from_file);
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(std::count(piped.out.begin(), piped.out.end(), '\n'), 16000);
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"r"}, {"-t", "1", "r"}, {"-t", "3", "r"}, {"--threads", "8", "r"}, {"-t", "99", "r"}}) {
+        Finished run = run_hsptab(dir, args);
+        EXPECT_EQ(run.status, 0) << args[0] << ": " << run.err;
+        EXPECT_EQ(run.out, piped.out) << args[0] << " " << args[1];
+    }
 }
 
 TEST(HsptabInput, MissingReportStopsBeforeAnythingIsWritten) {
