@@ -46,10 +46,6 @@ std::string shown(std::string_view line) {
     return text;
 }
 
-// A line of a wrapped query definition that holds nothing but a slice of
-// a word too long for a line.
-bool is_cut_word(std::string_view text) { return text.size() == 68 && text.find(' ') == std::string_view::npos; }
-
 // BLAST's IDs are single words.
 bool holds_whitespace(std::string_view id) { return std::any_of(id.begin(), id.end(), is_space); }
 
@@ -95,9 +91,9 @@ void LayoutReader::read_part(PaddedView lines, std::uint64_t& line_number) {
             start = read_alignment(marked, start, end, line_number, hsp_, alignment_);
             if (start >= end) break;
         }
-        // A blank line changes nothing but inside a query's definition,
-        // where it ends a word cut across lines.
-        if (*start == '\n' && place_ != Place::query_definition) {
+        // A blank line changes nothing but inside a query's definition or
+        // a subject's title, which it may end.
+        if (*start == '\n' && place_ != Place::query_definition && place_ != Place::subject_title) {
             // After a blank line, a list of subjects may go on with another
             // kind of line.
             if (place_ == Place::summary) list_line_after_blank_ = true;
@@ -135,8 +131,8 @@ void LayoutReader::read_part(PaddedView lines, std::uint64_t& line_number) {
                 read_summary(LineKind::other, line, line_number);
                 continue;
             }
-            if (place_ == Place::subject_title && starts_with(line, "Length=")) {
-                read_subject_length(trim(line), line_number);
+            if (place_ == Place::subject_title) {
+                read_subject_title(LineKind::other, line, line_number);
                 continue;
             }
             // Between alignments, the list of subjects and the statistics
@@ -153,6 +149,16 @@ void LayoutReader::read_part(PaddedView lines, std::uint64_t& line_number) {
 // place after a program line, then the place's own.
 void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
     LineKind kind = kind_of_line(line);
+    // Inside a title or a definition, a line is the text's whatever it
+    // begins with.
+    if (place_ == Place::subject_title) {
+        read_subject_title(kind, line, line_number);
+        return;
+    }
+    if (place_ == Place::query_definition && !definition_line_.ended) {
+        read_query_definition(line, line_number);
+        return;
+    }
     std::string_view name;
     if (kind == LineKind::program && is_program_line(line, name)) {
         start_program(line, name, line_number);
@@ -160,8 +166,8 @@ void LayoutReader::read_line(std::string_view line, std::uint64_t line_number) {
     }
     if (knows_run()) {
         if (kind == LineKind::query && (starts_with(line, "Query= ") || line == "Query=")) {
-            start_query(line.substr(6), line_number);
-            definition_line_cut_ = is_cut_word(trim(line.substr(6)));
+            start_query(std::string_view(), line_number);
+            begin_definition(line);
             place_ = Place::query_definition;
             return;
         }
@@ -239,39 +245,6 @@ void LayoutReader::read_web_preamble(std::string_view line, std::uint64_t line_n
     }
 }
 
-void LayoutReader::read_query_definition(std::string_view line, std::uint64_t line_number) {
-    std::string_view text = trim(line);
-    std::uint64_t length = 0;
-    if (starts_with(text, "Length=")) {
-        text.remove_prefix(7);
-        if (!take_number(text, length)) fail("a query length that is not a number", line_number);
-    } else if (!text.empty() && text.front() == '(' &&
-               text.find(" letters)") != std::string_view::npos) {  // legacy: "(285 letters)"
-        text.remove_prefix(1);
-        std::string_view digits = text.substr(0, text.find(' '));
-        std::string plain;
-        for (char c : digits) {
-            if (c != ',') plain += c;
-        }
-        std::string_view number_text = plain;
-        if (!take_number(number_text, length)) fail("a query length that is not a number", line_number);
-    } else {
-        // BLAST wraps a definition at spaces into lines of at most 68
-        // characters, and cuts a longer word into full lines without a
-        // space: such a line continues on the next.
-        if (definition_line_cut_) {
-            query_.definition += text;
-        } else {
-            append_wrapped(query_.definition, text);
-        }
-        definition_line_cut_ = is_cut_word(text);
-        return;
-    }
-    query_.length = length;
-    if (query_.id.empty()) assign_first_word(query_.id, query_.definition);
-    place_ = Place::in_query;
-}
-
 // "Query #1: DEFINITION Query ID: ID Length: 239", the web layout's.
 void LayoutReader::read_query_number_line(std::string_view line, std::uint64_t line_number) {
     std::size_t colon = line.find(": ");
@@ -293,28 +266,6 @@ void LayoutReader::read_query_number_line(std::string_view line, std::uint64_t l
     std::string_view length = trim(line.substr(length_at + 9));
     if (!take_number(length, query_.length)) fail("a query length that is not a number", line_number);
     place_ = Place::in_query;
-}
-
-void LayoutReader::read_subject_title(LineKind kind, std::string_view line, std::uint64_t line_number) {
-    if (kind == LineKind::subject_title) {  // a title in place of the one begun
-        start_subject(line.substr(1));
-        return;
-    }
-    std::string_view text = trim(line);
-    if (starts_with(text, "Length=") || starts_with(text, "Length =")) {
-        read_subject_length(text, line_number);
-    } else if (starts_with(text, "Sequence ID: ")) {
-        // web: "Sequence ID: WP_003221446.1 Length: 239"
-        std::size_t length_at = text.rfind(" Length: ");
-        if (length_at == std::string_view::npos) fail("a Sequence ID line without its Length", line_number);
-        subject_.id = std::string(trim(text.substr(13, length_at - 13)));
-        if (holds_whitespace(subject_.id)) fail("a Sequence ID that holds a space or a tab", line_number);
-        std::string_view length = trim(text.substr(length_at + 9));
-        if (!take_number(length, subject_.length)) fail("a subject length that is not a number", line_number);
-        place_ = Place::web_more_titles;
-    } else {
-        append_wrapped(subject_.title, text);
-    }
 }
 
 // Further titles and IDs of sequences identical to the first.
@@ -402,29 +353,6 @@ void LayoutReader::start_query(std::string_view definition, std::uint64_t line_n
     listed_subjects_ = aligned_subjects_ = 0;
     ++run_.queries;
     writer_.begin_query(run_, query_);
-}
-
-void LayoutReader::start_subject(std::string_view title) {
-    subject_.reset();
-    append_wrapped(subject_.title, title);
-    subject_aligned_ = false;
-    closing_ = Closing::open;
-    place_ = Place::subject_title;
-}
-
-void LayoutReader::read_subject_length(std::string_view text, std::uint64_t line_number) {
-    text.remove_prefix(text[6] == '=' ? 7 : 8);
-    text = skip_spaces(text);
-    if (!take_number(text, subject_.length)) fail("a subject length that is not a number", line_number);
-    assign_first_word(subject_.id, subject_.title);
-    if (run_.profiles) {
-        // Profile databases always name their entries: the title is what follows.
-        std::string_view title = subject_.title;
-        title = skip_spaces(title);
-        take_word(title);
-        subject_.title = std::string(skip_spaces(title));
-    }
-    place_ = Place::in_subject;
 }
 
 void LayoutReader::read_round(std::string_view line) {

@@ -52,6 +52,13 @@ inline bool same_query(const Query& a, const Query& b) {
 // Subjects that the lists of a report name without showing an alignment of
 // them (BLAST's -num_alignments below its -num_descriptions, or a web page
 // cut short): rows that no table made from the report can have.
+// The last line read of a query's definition.
+struct DefinitionLine {
+    std::size_t columns = 0;  // its width, "Query= " included on the first
+    bool holds_space = false;
+    bool ended = false;  // a blank line has followed it
+};
+
 struct UnalignedSubjects {
     std::uint64_t queries = 0;    // the queries that list more subjects than they show
     std::uint64_t listed = 0;     // the subjects those queries list
@@ -106,6 +113,9 @@ public:
     void start_piece_in_query(const RunState& state, const Query& query);
     // Whether the lines read so far are inside a query's definition.
     bool reads_query_definition() const { return place_ == Place::query_definition; }
+    // Whether the next line would be read for what it begins with, not as
+    // more of a title or a definition: a piece may begin there.
+    bool reads_next_line_anew() const;
     std::uint64_t programs_read() const { return programs_read_; }
     // What the lines read so far leave to say: the subjects their queries
     // list without an alignment, or that there were none but blank lines.
@@ -139,6 +149,8 @@ private:
     // subject or alignment began.
     enum class Closing { open, closed };
 
+    // The web page's text download: "Program: BLASTN" names no version.
+    bool web_layout() const { return run_.program_line.find(' ') == std::string::npos; }
     bool knows_run() const { return place_ != Place::before_program && place_ != Place::web_preamble; }
     bool run_closed() const { return run_.closing == RunClosing::none || closing_ == Closing::closed; }
 
@@ -152,9 +164,15 @@ private:
     void read_line(std::string_view line, std::uint64_t line_number);
     void read_before_program(std::string_view line, std::uint64_t line_number);
     void read_web_preamble(std::string_view line, std::uint64_t line_number);
+    // The first line of a query's definition, the "Query=" line itself.
+    void begin_definition(std::string_view line);
     void read_query_definition(std::string_view line, std::uint64_t line_number);
+    void end_definition();
     void read_query_number_line(std::string_view line, std::uint64_t line_number);
     void read_subject_title(LineKind kind, std::string_view line, std::uint64_t line_number);
+    void append_title_line(std::string_view line);
+    // The web layout's "Sequence ID: ... Length: ..." line after a title.
+    void read_sequence_id_line(std::string_view text, std::uint64_t line_number);
     void read_web_more_titles(std::string_view line);
     void read_summary(LineKind kind, std::string_view line, std::uint64_t line_number);
     void read_in_hsp(LineKind kind, std::string_view line, std::uint64_t line_number);
@@ -192,7 +210,13 @@ private:
     Hsp hsp_;
     AlignmentProgress alignment_;
     bool query_open_ = false;
-    bool definition_line_cut_ = false;  // the definition's last line ended inside a word
+    DefinitionLine definition_line_;
+    // A subject's title: a Length line that ends it if a blank line follows,
+    // and whether a blank line has ended it without one.
+    bool title_length_pending_ = false;
+    std::string title_length_line_;
+    std::uint64_t title_length_line_number_ = 0;
+    bool title_ended_ = false;
     Closing closing_ = Closing::open;
     bool last_line_ended_ = true;         // the last line read ended in a line feed
     std::uint64_t listed_subjects_ = 0;   // by the query's list

@@ -61,12 +61,12 @@ bool LayoutReader::continues_in_query_with(const RunState& state, const Query& q
     switch (place_) {
         case Place::in_query:
         case Place::summary:
-        case Place::subject_title:
         case Place::in_subject: return true;
         case Place::before_program:
         case Place::web_preamble:
         case Place::in_run:
         case Place::query_definition:
+        case Place::subject_title:
         case Place::web_more_titles:
         case Place::in_hsp: return false;
     }
@@ -93,7 +93,11 @@ void LayoutReader::go_on_after(const LayoutReader& piece) {
     hsp_ = piece.hsp_;
     alignment_ = piece.alignment_;
     query_open_ = piece.query_open_;
-    definition_line_cut_ = piece.definition_line_cut_;
+    definition_line_ = piece.definition_line_;
+    title_length_pending_ = piece.title_length_pending_;
+    title_length_line_ = piece.title_length_line_;
+    title_length_line_number_ = piece.title_length_line_number_;
+    title_ended_ = piece.title_ended_;
     closing_ = piece.closing_;
     last_line_ended_ = piece.last_line_ended_;
     listed_subjects_ = listed;

@@ -330,6 +330,10 @@ void Conversion::read_ahead(std::uint64_t index, ThreadReaders& readers, PieceRe
         LayoutReader& layout = *piece.layout;
         if (piece.bounds.report_ends) {
             layout.end_last_query(piece.lines);
+        } else if (!layout.reads_next_line_anew()) {
+            // The next piece's first line goes on with a title or a
+            // definition: this piece ends inside it, and is read in turn.
+            return;
         } else if (piece.bounds.next == PieceStart::query) {
             layout.end_before_query(piece.lines + 1);
         } else {
@@ -352,7 +356,9 @@ bool Conversion::hand_on(std::uint64_t index, ThreadReaders& readers, PieceRead&
         bounds = piece.bounds;
     } else {
         bool fits = false;
-        if (read_ahead && piece.usable) {
+        // A line that only looks like a piece's first, inside a title or
+        // a definition, is read in turn.
+        if (read_ahead && piece.usable && layout_.reads_next_line_anew()) {
             // What is open ends at the piece's first line.
             std::uint64_t first_line = line_number_ + 1;
             if (piece.bounds.start == PieceStart::query) {

@@ -1,0 +1,228 @@
+// The lines of a query's definition and of a subject's title. BLAST wraps
+// both, and a wrapped line may begin with anything the text holds ("Query=",
+// ">", "Length=12", a program's name): every line is the text's until the
+// line that ends it, decided by where it stands.
+#include <algorithm>
+
+#include "layout_reader.hpp"
+#include "text_words.hpp"
+
+namespace hittab::hsptab {
+
+namespace {
+
+// BLAST+ wraps a query's definition as NCBI's flat-file wrapping does, into
+// lines of at most 68 columns ("Query= " counts on the first): at the last
+// space that fits, dropping the spaces there; failing a space, after the
+// last hyphen or comma that fits; failing both, at 68 columns.
+constexpr std::size_t definition_width = 68;
+
+bool holds_space(std::string_view text) { return text.find(' ') != std::string_view::npos; }
+
+// Whether the line after one of `columns` columns that ends `definition`
+// goes on after a dropped space. A line without a space that ends after a
+// hyphen or a comma, or fills the width, was cut inside a word, unless
+// `next` shows a hyphen or comma within the width: a cut would have come
+// after that one.
+bool continues_after_space(const std::string& definition, DefinitionLine last, std::string_view next) {
+    if (last.holds_space) return true;
+    if (definition.empty()) return false;
+    char end = definition.back();
+    if (end == '-' || end == ',') {
+        if (last.columns >= definition_width) return false;
+        std::string_view head = next.substr(0, definition_width - last.columns - 1);
+        return head.find_first_of("-,") != std::string_view::npos;
+    }
+    return last.columns < definition_width;
+}
+
+// A line without its line end, and without the CR of a CR LF.
+std::string_view without_cr(std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
+
+// "Length=239" (BLAST+) or "Length = 239" (blastall), trimmed: a subject's
+// length line, if the blank line after it comes next.
+bool is_length_line(std::string_view text) {
+    if (starts_with(text, "Length=")) {
+        text.remove_prefix(7);
+    } else if (starts_with(text, "Length =")) {
+        text.remove_prefix(8);
+        text = skip_spaces(text);
+    } else {
+        return false;
+    }
+    std::uint64_t length = 0;
+    return take_number(text, length) && text.empty();
+}
+
+}  // namespace
+
+void LayoutReader::begin_definition(std::string_view line) {
+    // `line` is the "Query=" line, whose first 7 columns the width counts.
+    std::string_view text = without_cr(line);
+    std::string_view definition = text.substr(text.size() > 6 ? 7 : 6);
+    query_.definition.assign(definition.data(), definition.size());
+    definition_line_ = DefinitionLine{text.size(), holds_space(definition), false};
+    if (run_.legacy) {
+        query_.definition = std::string(trim(definition));
+        definition_line_.columns = query_.definition.size();
+    }
+}
+
+void LayoutReader::read_query_definition(std::string_view line, std::uint64_t line_number) {
+    std::string_view text = trim(line);
+    // BLAST+ writes the length after a blank line, or straight after an
+    // empty definition; blastall "(285 letters)", indented, after its last
+    // line.
+    if (starts_with(text, "Length=") && (definition_line_.ended || (!run_.legacy && query_.definition.empty()))) {
+        text.remove_prefix(7);
+        if (!take_number(text, query_.length)) fail("a query length that is not a number", line_number);
+        end_definition();
+        return;
+    }
+    if (text.empty()) {
+        definition_line_.ended = true;
+        return;
+    }
+    if (run_.legacy && text.front() == '(' && line.front() == ' ' && text.find(" letters)") != std::string_view::npos) {
+        text.remove_prefix(1);
+        std::string digits;
+        for (char c : text.substr(0, text.find(' '))) {
+            if (c != ',') digits += c;
+        }
+        std::string_view number = digits;
+        if (!take_number(number, query_.length)) fail("a query length that is not a number", line_number);
+        end_definition();
+        return;
+    }
+    if (run_.legacy || definition_line_.ended) {
+        // blastall cuts a word too long for a line into lines of 68.
+        if (!definition_line_.holds_space && definition_line_.columns == definition_width && !definition_line_.ended) {
+            query_.definition += text;
+        } else {
+            append_wrapped(query_.definition, text);
+        }
+        definition_line_ = DefinitionLine{text.size(), holds_space(text), false};
+        return;
+    }
+    std::string_view next = without_cr(line);
+    if (continues_after_space(query_.definition, definition_line_, next)) query_.definition += ' ';
+    query_.definition.append(next.data(), next.size());
+    definition_line_ = DefinitionLine{next.size(), holds_space(next), false};
+}
+
+void LayoutReader::end_definition() {
+    while (!query_.definition.empty() && is_space(query_.definition.back())) query_.definition.pop_back();
+    if (query_.id.empty()) assign_first_word(query_.id, query_.definition);
+    place_ = Place::in_query;
+}
+
+void LayoutReader::start_subject(std::string_view title) {
+    subject_.reset();
+    title_length_pending_ = false;
+    title_ended_ = false;
+    append_title_line(without_cr(title));
+    subject_aligned_ = false;
+    closing_ = Closing::open;
+    place_ = Place::subject_title;
+}
+
+// BLAST+ wraps a title after a space and keeps the space: its lines join
+// as they are (a line that lost its last space to an editor takes one
+// back). blastall indents its further lines, and the web page does not
+// wrap.
+void LayoutReader::append_title_line(std::string_view line) {
+    if (run_.legacy || web_layout()) {
+        append_wrapped(subject_.title, line);
+        return;
+    }
+    std::size_t kept = subject_.title.size();
+    if (kept != 0 && !line.empty() && !is_space(subject_.title.back()) && !is_space(line.front())) {
+        subject_.title += ' ';
+    }
+    subject_.title.append(line.data(), line.size());
+    // A tab is three spaces in BLAST's tables, and in this one.
+    for (std::size_t tab = subject_.title.find('\t', kept); tab != std::string::npos;
+         tab = subject_.title.find('\t', tab + 3)) {
+        subject_.title.replace(tab, 1, "   ");
+    }
+}
+
+void LayoutReader::read_subject_title(LineKind kind, std::string_view line, std::uint64_t line_number) {
+    std::string_view text = trim(line);
+    if (title_length_pending_) {
+        title_length_pending_ = false;
+        // BLAST+ writes a blank line after the length; a Score line
+        // straight after it is the subject's first alignment.
+        bool score_follows = starts_with(line, " Score =");
+        if (text.empty() || score_follows) {
+            read_subject_length(trim(title_length_line_), title_length_line_number_);
+            if (score_follows) read_line(line, line_number);
+            return;
+        }
+        // More of the title follows: the line was the title's.
+        append_title_line(without_cr(title_length_line_));
+    }
+    if (title_ended_) {
+        // A blank line ended a title that had no length: a new title or the
+        // length may follow.
+        if (kind == LineKind::subject_title) {
+            start_subject(line.substr(1));
+            return;
+        }
+        if (!is_length_line(text)) return;
+        read_subject_length(text, line_number);
+        return;
+    }
+    if (text.empty()) {
+        title_ended_ = true;
+        return;
+    }
+    if (is_length_line(text)) {
+        title_length_pending_ = true;
+        title_length_line_.assign(line.data(), line.size());
+        title_length_line_number_ = line_number;
+        return;
+    }
+    if (starts_with(text, "Sequence ID: ") && web_layout()) {
+        read_sequence_id_line(text, line_number);
+        return;
+    }
+    append_title_line(without_cr(line));
+}
+
+void LayoutReader::read_sequence_id_line(std::string_view text, std::uint64_t line_number) {
+    // web: "Sequence ID: WP_003221446.1 Length: 239"
+    std::size_t length_at = text.rfind(" Length: ");
+    if (length_at == std::string_view::npos) fail("a Sequence ID line without its Length", line_number);
+    subject_.id = std::string(trim(text.substr(13, length_at - 13)));
+    if (std::any_of(subject_.id.begin(), subject_.id.end(), is_space)) {
+        fail("a Sequence ID that holds a space or a tab", line_number);
+    }
+    std::string_view length = trim(text.substr(length_at + 9));
+    if (!take_number(length, subject_.length)) fail("a subject length that is not a number", line_number);
+    place_ = Place::web_more_titles;
+}
+
+void LayoutReader::read_subject_length(std::string_view text, std::uint64_t line_number) {
+    text.remove_prefix(text[6] == '=' ? 7 : 8);
+    text = skip_spaces(text);
+    if (!take_number(text, subject_.length)) fail("a subject length that is not a number", line_number);
+    assign_first_word(subject_.id, subject_.title);
+    if (run_.profiles) {
+        // Profile databases always name their entries: the title is what follows.
+        std::string_view title = subject_.title;
+        title = skip_spaces(title);
+        take_word(title);
+        subject_.title = std::string(skip_spaces(title));
+    }
+    place_ = Place::in_subject;
+}
+
+bool LayoutReader::reads_next_line_anew() const {
+    return place_ != Place::subject_title && !(place_ == Place::query_definition && !definition_line_.ended);
+}
+
+}  // namespace hittab::hsptab
