@@ -194,11 +194,19 @@ ReportNotes convert(ReportReader& report, FieldWriter& writer, const Kernel& ker
 std::string report_warnings(const ReportNotes& notes, const std::string& report) {
     std::string prefix = std::string(program) + ": warning: '" + report + "': ";
     if (notes.empty) return prefix + "the report is empty: it gives no rows\n";
+    std::string warnings;
+    if (notes.unnamed_subjects != 0) {
+        warnings += prefix + std::to_string(notes.unnamed_subjects) +
+                    (notes.unnamed_subjects == 1 ? " subject is" : " subjects are") +
+                    " shown without a definition line, and BLAST names them by a place the report does not give: "
+                    "their sseqid and stitle are N/A\n";
+    }
     const UnalignedSubjects& subjects = notes.unaligned;
-    if (subjects.queries == 0) return "";
+    if (subjects.queries == 0) return warnings;
     std::string which = subjects.queries == 1 ? "query " + subjects.first_query + " lists "
                                               : std::to_string(subjects.queries) + " queries list ";
-    return prefix + which + std::to_string(subjects.listed) + " subjects, " + std::to_string(subjects.unaligned) +
+    return warnings + prefix + which + std::to_string(subjects.listed) + " subjects, " +
+           std::to_string(subjects.unaligned) +
            " without an alignment in the report: their rows are not in the table\n";
 }
 

@@ -352,6 +352,7 @@ void LayoutReader::start_query(std::string_view definition, std::uint64_t line_n
     closing_ = Closing::open;
     listed_subjects_ = aligned_subjects_ = 0;
     ++run_.queries;
+    if (run_.round <= 1) ++run_.first_round_queries;
     writer_.begin_query(run_, query_);
 }
 

@@ -56,7 +56,9 @@ inline bool same_query(const Query& a, const Query& b) {
 struct DefinitionLine {
     std::size_t columns = 0;  // its width, "Query= " included on the first
     bool holds_space = false;
-    bool ended = false;  // a blank line has followed it
+    bool holds_hyphen = false;  // before its last character
+    bool holds_comma = false;   // before its last character
+    bool ended = false;         // a blank line has followed it
 };
 
 struct UnalignedSubjects {
@@ -72,6 +74,7 @@ struct UnalignedSubjects {
 struct ReportNotes {
     bool empty = false;  // nothing but blank lines, which give no rows
     UnalignedSubjects unaligned;
+    std::uint64_t unnamed_subjects = 0;  // shown without a definition line, so without an ID
 };
 
 class LayoutReader {
@@ -119,7 +122,10 @@ public:
     std::uint64_t programs_read() const { return programs_read_; }
     // What the lines read so far leave to say: the subjects their queries
     // list without an alignment, or that there were none but blank lines.
-    ReportNotes notes() const { return {place_ == Place::before_program, unaligned_}; }
+    ReportNotes notes() const { return {place_ == Place::before_program, unaligned_, unnamed_subjects_}; }
+    // Whether a piece read a query that BLAST names by its place among the
+    // run's queries, which only the reading in turn knows.
+    bool named_query_by_number() const { return named_query_by_number_; }
     // Whether the next piece, read after start_piece(state), was read as
     // reading on from here reads it: the last query has ended and the run
     // open is the one it assumed; or, after start_piece_in_query(state,
@@ -171,6 +177,9 @@ private:
     void read_query_number_line(std::string_view line, std::uint64_t line_number);
     void read_subject_title(LineKind kind, std::string_view line, std::uint64_t line_number);
     void append_title_line(std::string_view line);
+    // What the subject's title shows of its definition line.
+    enum class NameShown { definition, none, unnamed_protein };
+    NameShown name_shown() const;
     // The web layout's "Sequence ID: ... Length: ..." line after a title.
     void read_sequence_id_line(std::string_view text, std::uint64_t line_number);
     void read_web_more_titles(std::string_view line);
@@ -217,6 +226,9 @@ private:
     std::string title_length_line_;
     std::uint64_t title_length_line_number_ = 0;
     bool title_ended_ = false;
+    std::uint64_t unnamed_subjects_ = 0;
+    bool reading_piece_ = false;  // since start_piece
+    bool named_query_by_number_ = false;
     Closing closing_ = Closing::open;
     bool last_line_ended_ = true;         // the last line read ended in a line feed
     std::uint64_t listed_subjects_ = 0;   // by the query's list

@@ -341,7 +341,7 @@ void Conversion::read_ahead(std::uint64_t index, ThreadReaders& readers, PieceRe
         }
         piece.output->flush();
         // A program line is more than a piece can say alone.
-        piece.usable = layout.programs_read() == 0;
+        piece.usable = layout.programs_read() == 0 && !layout.named_query_by_number();
     } catch (...) {
         // Whatever the failure left half done goes with them.
         piece.layout.reset();

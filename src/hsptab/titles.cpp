@@ -17,23 +17,31 @@ namespace {
 // last hyphen or comma that fits; failing both, at 68 columns.
 constexpr std::size_t definition_width = 68;
 
-bool holds_space(std::string_view text) { return text.find(' ') != std::string_view::npos; }
+// A line read of a definition, as the wrapping decided it.
+DefinitionLine line_of(std::size_t columns, std::string_view text) {
+    std::string_view before_end = text.substr(0, text.empty() ? 0 : text.size() - 1);
+    return DefinitionLine{columns, text.find(' ') != std::string_view::npos,
+                          before_end.find('-') != std::string_view::npos,
+                          before_end.find(',') != std::string_view::npos, false};
+}
 
-// Whether the line after one of `columns` columns that ends `definition`
-// goes on after a dropped space. A line without a space that ends after a
-// hyphen or a comma, or fills the width, was cut inside a word, unless
-// `next` shows a hyphen or comma within the width: a cut would have come
-// after that one.
+// Whether the line after `last`, which ends `definition`, goes on after a
+// dropped space. A line of one word that ends after a comma or a hyphen, or
+// fills the width, was cut inside the word, unless a cut there could not
+// have been: a comma within the width (a hyphen too, after a hyphen) would
+// have been cut after instead, as would a hyphen or comma inside a line
+// that fills the width. A word that ends in a hyphen or comma before a
+// space at the width wraps as such a cut does: it is read as the cut.
 bool continues_after_space(const std::string& definition, DefinitionLine last, std::string_view next) {
     if (last.holds_space) return true;
     if (definition.empty()) return false;
     char end = definition.back();
-    if (end == '-' || end == ',') {
-        if (last.columns >= definition_width) return false;
-        std::string_view head = next.substr(0, definition_width - last.columns - 1);
-        return head.find_first_of("-,") != std::string_view::npos;
-    }
-    return last.columns < definition_width;
+    bool cut_after_end = end == '-' || end == ',';
+    if (last.columns >= definition_width) return !cut_after_end && (last.holds_hyphen || last.holds_comma);
+    if (!cut_after_end) return true;
+    std::string_view head = next.substr(0, definition_width - last.columns - 1);
+    if (end == ',') return head.find(',') != std::string_view::npos;
+    return last.holds_comma || head.find_first_of("-,") != std::string_view::npos;
 }
 
 // A line without its line end, and without the CR of a CR LF.
@@ -64,7 +72,7 @@ void LayoutReader::begin_definition(std::string_view line) {
     std::string_view text = without_cr(line);
     std::string_view definition = text.substr(text.size() > 6 ? 7 : 6);
     query_.definition.assign(definition.data(), definition.size());
-    definition_line_ = DefinitionLine{text.size(), holds_space(definition), false};
+    definition_line_ = line_of(text.size(), definition);
     if (run_.legacy) {
         query_.definition = std::string(trim(definition));
         definition_line_.columns = query_.definition.size();
@@ -104,18 +112,23 @@ void LayoutReader::read_query_definition(std::string_view line, std::uint64_t li
         } else {
             append_wrapped(query_.definition, text);
         }
-        definition_line_ = DefinitionLine{text.size(), holds_space(text), false};
+        definition_line_ = line_of(text.size(), text);
         return;
     }
     std::string_view next = without_cr(line);
     if (continues_after_space(query_.definition, definition_line_, next)) query_.definition += ' ';
     query_.definition.append(next.data(), next.size());
-    definition_line_ = DefinitionLine{next.size(), holds_space(next), false};
+    definition_line_ = line_of(next.size(), next);
 }
 
 void LayoutReader::end_definition() {
     while (!query_.definition.empty() && is_space(query_.definition.back())) query_.definition.pop_back();
     if (query_.id.empty()) assign_first_word(query_.id, query_.definition);
+    // BLAST+ names a query without a definition line by its place.
+    if (query_.id.empty() && !run_.legacy) {
+        query_.id = "Query_" + std::to_string(run_.first_round_queries);
+        named_query_by_number_ = named_query_by_number_ || reading_piece_;
+    }
     place_ = Place::in_query;
 }
 
@@ -152,12 +165,15 @@ void LayoutReader::append_title_line(std::string_view line) {
 
 void LayoutReader::read_subject_title(LineKind kind, std::string_view line, std::uint64_t line_number) {
     std::string_view text = trim(line);
+    // BLAST+ may wrap the spaces that end a title onto a line of their own;
+    // blastall follows the length with a line of spaces.
+    bool blank = run_.legacy ? text.empty() : without_cr(line).empty();
     if (title_length_pending_) {
         title_length_pending_ = false;
         // BLAST+ writes a blank line after the length; a Score line
         // straight after it is the subject's first alignment.
         bool score_follows = starts_with(line, " Score =");
-        if (text.empty() || score_follows) {
+        if (blank || score_follows) {
             read_subject_length(trim(title_length_line_), title_length_line_number_);
             if (score_follows) read_line(line, line_number);
             return;
@@ -176,7 +192,7 @@ void LayoutReader::read_subject_title(LineKind kind, std::string_view line, std:
         read_subject_length(text, line_number);
         return;
     }
-    if (text.empty()) {
+    if (blank) {
         title_ended_ = true;
         return;
     }
@@ -211,6 +227,20 @@ void LayoutReader::read_subject_length(std::string_view text, std::uint64_t line
     text = skip_spaces(text);
     if (!take_number(text, subject_.length)) fail("a subject length that is not a number", line_number);
     assign_first_word(subject_.id, subject_.title);
+    switch (name_shown()) {
+        case NameShown::definition: break;
+        case NameShown::none:
+            // BLAST's table names such a subject by its place in the
+            // database (gnl|BL_ORD_ID|7) or among the -subject sequences
+            // (Subject_2), which the report does not show.
+            subject_.id = "N/A";
+            ++unnamed_subjects_;
+            [[fallthrough]];
+        case NameShown::unnamed_protein:
+            subject_.title = "N/A";
+            place_ = Place::in_subject;
+            return;
+    }
     if (run_.profiles) {
         // Profile databases always name their entries: the title is what follows.
         std::string_view title = subject_.title;
@@ -219,6 +249,18 @@ void LayoutReader::read_subject_length(std::string_view text, std::uint64_t line
         subject_.title = std::string(skip_spaces(title));
     }
     place_ = Place::in_subject;
+}
+
+// BLAST+ shows a subject without a definition line as an empty title, or
+// in a protein database as "unnamed protein product", whose first word
+// BLAST's table keeps as the ID.
+LayoutReader::NameShown LayoutReader::name_shown() const {
+    if (run_.legacy || web_layout()) return NameShown::definition;
+    std::string_view title = trim(subject_.title);
+    if (title.empty()) return NameShown::none;
+    bool protein_subjects = run_.kind == SearchKind::protein || run_.kind == SearchKind::translated_query;
+    if (protein_subjects && title == "unnamed protein product") return NameShown::unnamed_protein;
+    return NameShown::definition;
 }
 
 bool LayoutReader::reads_next_line_anew() const {
