@@ -24,7 +24,26 @@ struct AlignmentLine {
     const char* residues_begin = nullptr;
     const char* residues_end = nullptr;
     const char* end = nullptr;  // the line's end: its line feed, or the end of the text
+    bool only_gaps = false;     // residues that are all gaps, without coordinates
 };
+
+// "Sbjct       ----------  ": where a gap fills a whole line, BLAST writes
+// no coordinates. `p` is past the spaces after the line's name.
+bool parse_line_of_gaps(const MarkedLines& marked, const char* p, const char* text_end, AlignmentLine& line) {
+    const char* residues_end = find_space_or_line_end(marked, p, text_end);
+    if (residues_end == p) return false;
+    for (const char* at = p; at < residues_end; ++at) {
+        if (*at != '-') return false;
+    }
+    const char* after = residues_end;
+    while (after < text_end && is_space(*after) && *after != '\n') ++after;
+    if (after != text_end && *after != '\n') return false;
+    line.residues_begin = p;
+    line.residues_end = residues_end;
+    line.end = after;
+    line.only_gaps = true;
+    return true;
+}
 
 // A usual alignment line as read_usual_line finds it: its numbers as the
 // bytes that write them, made into numbers only where they are kept.
@@ -104,6 +123,7 @@ bool parse_alignment_line(const MarkedLines& marked, const char* start, const ch
     const char* p = start + 5;
     if (*p == ':') ++p;
     while (*p == ' ') ++p;
+    if (*p == '-') return parse_line_of_gaps(marked, p, text_end, line);
     const char* digits = p;
     while (is_digit(*p)) line.from = line.from * 10 + static_cast<std::uint64_t>(*p++ - '0');
     if (p == digits || p - digits >= 19) return false;
@@ -191,8 +211,13 @@ const char* read_alignment_line(const MarkedLines& marked, const char* start, co
     bool first_line = hsp.aligned == 0;
     std::uint64_t& first = is_query ? hsp.query_start : hsp.subject_start;
     std::uint64_t& last = is_query ? hsp.query_end : hsp.subject_end;
-    if (first_line) first = line.from;
-    last = line.to;
+    if (line.only_gaps) {
+        // BLAST's alignments begin and end with residues on both sequences.
+        if (first_line) throw layout_failure("an alignment that begins with a line of gaps", line_number);
+    } else {
+        if (first_line) first = line.from;
+        last = line.to;
+    }
     // An alignment whose Identities line counts no gaps needs no count of them.
     bool& in_gap = is_query ? hsp.query_in_gap : hsp.subject_in_gap;
     bool gap_goes_on = in_gap;

@@ -101,6 +101,25 @@ const std::string two_blocks =
     "Sbjct  19  TTGTACGTAC  28\n"
     "\n\n";
 
+// Where a gap fills a whole line, BLAST writes that line without coordinates.
+const std::string line_of_gaps =
+    "Query  1   ACGTACGTAC  10\n"
+    "           ||||||||||\n"
+    "Sbjct  1   ACGTACGTAC  10\n"
+    "\n"
+    "Query  11  GGGGGGGGGG  20\n"
+    "                      \n"
+    "Sbjct      ----------  \n"
+    "\n"
+    "Query  21  ACGTACGTAC  30\n"
+    "           ||||||||||\n"
+    "Sbjct  11  ACGTACGTAC  20\n"
+    "\n";
+
+const std::string query_line_of_gaps =
+    "Query  1   ACGT  4\n           ||||\nSbjct  1   ACGT  4\n\nQuery       ----  \n\nSbjct  5   ACGT  8\n\n"
+    "Query  5   ACGT  8\n           ||||\nSbjct  9   ACGT  12\n\n";
+
 const Case cases[] = {
     {"two usual blocks, gaps across their lines", two_blocks, 20, {1, 17, 11, 28, 20, 5, 3, 17, "", "", 150, 9, ""}},
     {"the blocks, then the next alignment's Score line",
@@ -135,6 +154,22 @@ const Case cases[] = {
      "Query  1   ACGT  4\n",
      0,
      {0, 0, 0, 0, 0, 0, 0, 0, "", "", 0, 1, "an alignment before its Identities line"}},
+    {"a Sbjct line of gaps only, without coordinates",
+     line_of_gaps,
+     30,
+     {1, 30, 1, 20, 30, 10, 1, 30, "", "", line_of_gaps.size(), 12, ""}},
+    {"a Query line of gaps only",
+     query_line_of_gaps,
+     12,
+     {1, 8, 1, 12, 12, 4, 1, 8, "", "", query_line_of_gaps.size(), 12, ""}},
+    {"an alignment that begins with a line of gaps",
+     "Query       ----  \n\nSbjct  1   ACGT  4\n",
+     4,
+     {0, 0, 0, 0, 0, 0, 0, 0, "", "", 0, 1, "an alignment that begins with a line of gaps"}},
+    {"a line of gaps holding a letter",
+     "Query  1   ACGT  4\n           ||||\nSbjct      -A--  \n",
+     4,
+     {1, 4, 0, 0, 0, 0, 0, 4, "", "", 0, 3, "an alignment line that is not \"Sbjct START RESIDUES END\""}},
 };
 
 using AlignmentShapes = EachKernel;

@@ -1,0 +1,134 @@
+// Subjects' titles and queries' definitions as BLAST+ wraps them: a wrapped
+// line may begin with anything a title holds, spacing stays as BLAST's
+// table has it, long IDs are rejoined without a space, and sequences
+// without a definition line get the names BLAST's table gives them.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "hsp_conversion.hpp"
+
+namespace hittab::tests {
+namespace {
+
+const std::string alignment =
+    " Score = 30.0 bits (32),  Expect = 1e-05\n Identities = 4/4 (100%), Gaps = 0/4 (0%)\n"
+    " Strand=Plus/Plus\n\nQuery  1  ACGT  4\n           ||||\nSbjct  5  ACGT  8\n\n\n";
+
+std::string report_of(const std::string& query_lines, const std::string& subjects,
+                      const std::string& program = "BLASTN 2.12.0+") {
+    return program + "\n\n\nDatabase: db\n           2 sequences; 200 total letters\n\n\n\n" + query_lines +
+           "\n\n***** No hits found *****\n\n" + subjects +
+           "\nLambda      K        H\n    1.33    0.621     1.12 \n\n" + "Effective search space used: 2772145\n\n\n" +
+           blast_plus_closing;
+}
+
+std::string one_query(const std::string& definition_lines) { return "Query= " + definition_lines + "\n\nLength=40\n"; }
+
+std::string subject_of(const std::string& title_lines, const std::string& length = "100") {
+    return ">" + title_lines + "\nLength=" + length + "\n\n" + alignment;
+}
+
+struct TitleCase {
+    const char* what;
+    std::string title_lines;  // after ">", as BLAST+ wrapped them
+    std::string id;
+    std::string title;
+};
+
+// A wrapped line is the title's whatever it begins with: the Length line
+// is the one a blank line follows.
+TEST(Titles, WrappedLinesBeginningAsOtherLinesDoStayInTheTitle) {
+    const std::vector<TitleCase> cases = {
+        {"a length", "s1 first words \nLength=1234 bp more", "s1", "s1 first words Length=1234 bp more"},
+        {"a bare length, its last space lost", "s1 first words \nLength=77\nand more", "s1",
+         "s1 first words Length=77 and more"},
+        {"a length last", "s1 first words \nLength=77 \nLength=88", "s1", "s1 first words Length=77 Length=88"},
+        {"a title", "s1 words \n>s2 not a subject", "s1", "s1 words >s2 not a subject"},
+        {"a program", "s1 words \nBLASTN 2.12.0+ is in it", "s1", "s1 words BLASTN 2.12.0+ is in it"},
+        {"a query", "s1 words \nQuery= q2 is in it", "s1", "s1 words Query= q2 is in it"},
+        {"a score", "s1 words \n Score = 12 bits", "s1", "s1 words  Score = 12 bits"},
+        {"a round", "s1 words \nResults from round 2", "s1", "s1 words Results from round 2"},
+        {"the statistics", "s1 words \nLambda K H \n  Database: x", "s1", "s1 words Lambda K H   Database: x"},
+        {"digits", "s1 words \n12345 67", "s1", "s1 words 12345 67"},
+        {"spaces kept", "s1 a   b \n    c  d", "s1", "s1 a   b     c  d"},
+        {"spaces that end it", "s1 a b \n   ", "s1", "s1 a b    "},
+        {"a tab", "s1 a\tb", "s1", "s1 a   b"},
+    };
+    for (const TitleCase& c : cases) {
+        std::string report = report_of(one_query("q1"), subject_of(c.title_lines) + subject_of("s9 next"));
+        for (std::size_t block_size : {std::size_t{5}, default_block_size}) {
+            HspOutcome outcome = convert_hsps(report, "sseqid stitle slen", false, block_size);
+            ASSERT_FALSE(outcome.failed) << c.what << ": " << outcome.message;
+            EXPECT_EQ(outcome.table, c.id + "\t" + c.title + "\t100\ns9\ts9 next\t100\n") << c.what;
+        }
+        // Read in pieces, which may begin at any line that looks like a
+        // query's or a subject's first.
+        for (std::size_t stretch_size : {std::size_t{1}, std::size_t{40}}) {
+            EXPECT_EQ(convert_hsps_in_stretches(report, "sseqid stitle slen", false, stretch_size),
+                      convert_hsps_as_given(report, "sseqid stitle slen", false, default_block_size))
+                << c.what << ", stretches of " << stretch_size;
+        }
+    }
+}
+
+struct DefinitionCase {
+    const char* what;
+    std::string lines;  // after "Query= ", as BLAST+ wrapped them at 68 columns
+    std::string definition;
+};
+
+// BLAST+ wraps a definition at the last space that fits, dropping it;
+// failing a space, after the last hyphen or comma, then at 68 columns.
+TEST(Titles, DefinitionsRejoinAsBlastWrappedThem) {
+    const std::string id_61 = "q-aaaaa-bbbbb-ccccc-ddddd-eeeee-fffff-ggggg-hhhhh-iiiii-jjjj-";  // 61: 68 with "Query= "
+    const std::string cut_68(68, 'z');
+    const std::vector<DefinitionCase> cases = {
+        {"words", "q1 first words of a definition that BLAST\nwrapped at a space",
+         "q1 first words of a definition that BLAST wrapped at a space"},
+        {"an ID cut after a hyphen", id_61 + "\nkkkk-llll more words", id_61 + "kkkk-llll more words"},
+        {"an ID cut after a comma", "q,aaaaa,bbbbb,ccccc,ddddd,eeeee,fffff,ggggg,hhhhh,iiiii,jjjj,\nkkkk",
+         "q,aaaaa,bbbbb,ccccc,ddddd,eeeee,fffff,ggggg,hhhhh,iiiii,jjjj,kkkk"},
+        {"a word cut at the width", "q1 words\n" + cut_68 + "\nzzzz end", "q1 words " + cut_68 + "zzzz end"},
+        // A hyphen within the width on the next line: BLAST would have cut after it.
+        {"a hyphen before a space", "q2-\nabc-def and more", "q2- abc-def and more"},
+        // A full line holding a hyphen was not cut at the width.
+        {"a full line with a hyphen", "q-" + std::string(66, 'y') + "\nnext", "q-" + std::string(66, 'y') + " next"},
+        {"looks like a query", "q1 words\nQuery= not a query", "q1 words Query= not a query"},
+        {"looks like a length", "q1 words\nLength=12", "q1 words Length=12"},
+        {"looks like a program", "q1 words\nBLASTP 2.12.0+", "q1 words BLASTP 2.12.0+"},
+    };
+    for (const DefinitionCase& c : cases) {
+        std::string report = report_of(one_query(c.lines), subject_of("s1 t"));
+        HspOutcome outcome = convert_hsps(report, "qseqid sseqid", true);
+        ASSERT_FALSE(outcome.failed) << c.what << ": " << outcome.message;
+        std::string id = c.definition.substr(0, c.definition.find(' '));
+        EXPECT_NE(outcome.table.find("# Query: " + c.definition + "\n"), std::string::npos) << c.what << "\n"
+                                                                                            << outcome.table;
+        EXPECT_NE(outcome.table.find("\n" + id + "\ts1\n"), std::string::npos) << c.what << "\n" << outcome.table;
+    }
+}
+
+// BLAST's table names a query without a definition line Query_N, N its
+// place in the run; a subject without one by a place the report does not
+// give.
+TEST(Titles, SequencesWithoutADefinitionLine) {
+    std::string queries = one_query("named") + "\n\n***** No hits found *****\n\n" +
+                          "Query= \nLength=40\n\n\n***** No hits found *****\n\n" + "Query= \nLength=40\n";
+    HspOutcome nucleotide =
+        convert_hsps(report_of(queries, subject_of("") + subject_of("s2 t")), "qseqid sseqid stitle");
+    ASSERT_FALSE(nucleotide.failed) << nucleotide.message;
+    EXPECT_EQ(nucleotide.table, "Query_3\tN/A\tN/A\nQuery_3\ts2\ts2 t\n");
+    EXPECT_NE(nucleotide.warning.find("1 subject is shown without a definition line"), std::string::npos)
+        << nucleotide.warning;
+
+    HspOutcome protein = convert_hsps(
+        report_of(one_query("q1"), subject_of("unnamed protein product"), "BLASTP 2.12.0+"), "qseqid sseqid stitle");
+    ASSERT_FALSE(protein.failed) << protein.message;
+    EXPECT_EQ(protein.table, "q1\tunnamed\tN/A\n");
+    EXPECT_EQ(protein.warning, "");
+}
+
+}  // namespace
+}  // namespace hittab::tests
