@@ -221,7 +221,7 @@ inline std::size_t field_bound(Field field, const Run& run, const Query& query, 
         case Field::ppos: return percentage_bound;
         case Field::frames: return 2 * number_bound;
         case Field::evalue: return hsp.evalue.size();
-        case Field::bitscore: return hsp.bit_score.size();
+        case Field::bitscore: return hsp.bit_score.size() + 1;
         case Field::score: return hsp.raw_score.size();
         case Field::btop: return 2 * std::min(hsp.query_sequence.size(), hsp.subject_sequence.size());
         case Field::qseq: return hsp.query_sequence.size();
@@ -283,7 +283,12 @@ std::vector<Field> parse_fields(std::string_view keywords) {
         }
     }
     if (fields.empty()) throw UsageError{"no fields given"};
-    return fields;
+    // BLAST writes a field named twice once, where it is first named.
+    std::vector<Field> once;
+    for (Field field : fields) {
+        if (std::find(once.begin(), once.end(), field) == once.end()) once.push_back(field);
+    }
+    return once;
 }
 
 std::string_view keyword_of(Field field) { return name_of(field).keyword; }
@@ -406,7 +411,10 @@ inline char* put_field(char* out, Field field, const Run& run, const Query& quer
             if (run.kind != SearchKind::nucleotide) return put(out, "N/A");
             return put(out, hsp.subject_minus ? "minus" : "plus");
         case Field::evalue: return put(out, hsp.evalue);
-        case Field::bitscore: return put(out, hsp.bit_score);
+        case Field::bitscore:
+            // BLAST's table writes a bit score below 100 as "%4.1lf": " 9.6".
+            if (hsp.bit_score.size() == 3 && hsp.bit_score[1] == '.') *out++ = ' ';
+            return put(out, hsp.bit_score);
         case Field::score: return put(out, hsp.raw_score);
         case Field::qcovhsp: {
             // BLAST's rounding, and its counting: the query's letters in the

@@ -73,6 +73,7 @@ public:
     void clear() { size_ = 0; }
     bool empty() const { return size_ == 0; }
     std::size_t size() const { return size_; }
+    char operator[](std::size_t at) const { return size_ > room ? long_[at] : bytes_[at]; }
 
     // `text` lies in padded report text, whose bytes can be read up to 7
     // past its end.
