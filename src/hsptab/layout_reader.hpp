@@ -226,6 +226,7 @@ private:
     std::string title_length_line_;
     std::uint64_t title_length_line_number_ = 0;
     bool title_ended_ = false;
+    bool title_merged_ = false;  // the further definition lines of a merged entry have begun
     std::uint64_t unnamed_subjects_ = 0;
     bool reading_piece_ = false;  // since start_piece
     bool named_query_by_number_ = false;

@@ -136,6 +136,7 @@ void LayoutReader::start_subject(std::string_view title) {
     subject_.reset();
     title_length_pending_ = false;
     title_ended_ = false;
+    title_merged_ = false;
     append_title_line(without_cr(title));
     subject_aligned_ = false;
     closing_ = Closing::open;
@@ -147,6 +148,15 @@ void LayoutReader::start_subject(std::string_view title) {
 // back). blastall indents its further lines, and the web page does not
 // wrap.
 void LayoutReader::append_title_line(std::string_view line) {
+    // The further definition lines of an entry that stands for several
+    // (NCBI's merged nr and nt entries) begin with one space, after a line
+    // that BLAST+ did not wrap: BLAST's stitle is the first's title alone.
+    if (title_merged_) return;
+    if (!subject_.title.empty() && !web_layout() && line.size() > 1 && line[0] == ' ' && !is_space(line[1]) &&
+        (run_.legacy || !is_space(subject_.title.back()))) {
+        title_merged_ = true;
+        return;
+    }
     if (run_.legacy || web_layout()) {
         append_wrapped(subject_.title, line);
         return;

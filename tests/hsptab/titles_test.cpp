@@ -55,6 +55,12 @@ TEST(Titles, WrappedLinesBeginningAsOtherLinesDoStayInTheTitle) {
         {"spaces kept", "s1 a   b \n    c  d", "s1", "s1 a   b     c  d"},
         {"spaces that end it", "s1 a b \n   ", "s1", "s1 a b    "},
         {"a tab", "s1 a\tb", "s1", "s1 a   b"},
+        // An entry that stands for several: the further definition lines
+        // begin with a space after a line that was not wrapped.
+        {"merged entries", "AB1.1 first title\n AB2.1 second title\n NM3.1 third title that wraps \nhere", "AB1.1",
+         "AB1.1 first title"},
+        {"merged entries after a wrapped line", "AB1.1 first title that \nwraps\n AB2.1 second", "AB1.1",
+         "AB1.1 first title that wraps"},
     };
     for (const TitleCase& c : cases) {
         std::string report = report_of(one_query("q1"), subject_of(c.title_lines) + subject_of("s9 next"));
