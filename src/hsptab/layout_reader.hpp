@@ -54,7 +54,7 @@ inline bool same_query(const Query& a, const Query& b) {
 // cut short): rows that no table made from the report can have.
 // The last line read of a query's definition.
 struct DefinitionLine {
-    std::size_t columns = 0;  // its width, "Query= " included on the first
+    std::size_t columns = 0;  // its width, after "Query= " on the first
     bool holds_space = false;
     bool holds_hyphen = false;  // before its last character
     bool holds_comma = false;   // before its last character

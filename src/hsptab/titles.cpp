@@ -12,7 +12,7 @@ namespace hittab::hsptab {
 namespace {
 
 // BLAST+ wraps a query's definition as NCBI's flat-file wrapping does, into
-// lines of at most 68 columns ("Query= " counts on the first): at the last
+// lines of at most 68 columns (after "Query= " on the first): at the last
 // space that fits, dropping the spaces there; failing a space, after the
 // last hyphen or comma that fits; failing both, at 68 columns.
 constexpr std::size_t definition_width = 68;
@@ -68,11 +68,11 @@ bool is_length_line(std::string_view text) {
 }  // namespace
 
 void LayoutReader::begin_definition(std::string_view line) {
-    // `line` is the "Query=" line, whose first 7 columns the width counts.
+    // `line` is the "Query=" line; the width leaves out "Query= ".
     std::string_view text = without_cr(line);
     std::string_view definition = text.substr(text.size() > 6 ? 7 : 6);
     query_.definition.assign(definition.data(), definition.size());
-    definition_line_ = line_of(text.size(), definition);
+    definition_line_ = line_of(definition.size(), definition);
     if (run_.legacy) {
         query_.definition = std::string(trim(definition));
         definition_line_.columns = query_.definition.size();

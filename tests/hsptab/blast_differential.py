@@ -27,6 +27,9 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import hostile_titles  # noqa: E402  (beside this script)
+
 ALL_KEYWORDS = ("qseqid qlen sseqid stitle slen pident length mismatch gapopen gaps nident positive ppos "
                 "qstart qend sstart send qframe sframe frames sstrand evalue bitscore score qcovhsp btop qseq sseq")
 STD_KEYWORDS = "qseqid sseqid pident length mismatch gapopen qstart qend sstart send evalue bitscore"
@@ -309,18 +312,23 @@ def checked(command, workdir, output=None):
 
 def prepare(workdir, blast_dir, seed):
     """Writes the sequences and builds the databases; returns the rpsblast
-    program, or None with the reason it is left out."""
+    program, or None with the reason it is left out, and the hostile
+    searches' line widths."""
     data = Data(seed)
+    hostile = hostile_titles.HostileData(seed, data, hostile_titles.gapped_pair(Generator(seed + 1).dna))
     files = {
         "nt_plain.fa": data.nt_plain, "nt_ids.fa": data.nt_ids, "nt_queries.fa": data.nt_queries,
         "coding_queries.fa": data.coding_queries, "short_queries.fa": data.short_queries,
         "prot_plain.fa": data.prot_plain, "prot_ids.fa": data.prot_ids, "prot_queries.fa": data.prot_queries,
     }
+    files.update(hostile.files)
     for name, records in files.items():
         write_fasta(os.path.join(workdir, name), records)
     makeblastdb = find_program(blast_dir, "makeblastdb")
     if not makeblastdb:
         raise SetupError("makeblastdb not found")
+    for fasta, kind, options in hostile.databases:
+        checked([makeblastdb, "-in", fasta, "-dbtype", kind, "-out", fasta[:-3]] + options, workdir)
     checked([makeblastdb, "-in", "nt_plain.fa", "-dbtype", "nucl", "-out", "nt_plain"], workdir)
     checked([makeblastdb, "-in", "nt_ids.fa", "-dbtype", "nucl", "-parse_seqids", "-out", "nt_ids"], workdir)
     checked([makeblastdb, "-in", "prot_plain.fa", "-dbtype", "prot", "-out", "prot_plain"], workdir)
@@ -332,7 +340,7 @@ def prepare(workdir, blast_dir, seed):
     makeprofiledb = find_program(blast_dir, "makeprofiledb")
     psiblast = find_program(blast_dir, "psiblast")
     if not (rpsblast and makeprofiledb and psiblast):
-        return None, "rpsblast, makeprofiledb or psiblast not found"
+        return None, "rpsblast, makeprofiledb or psiblast not found", hostile.widths
     # One profile per seed protein, from psiblast's model after its last
     # round; -parse_deflines gives each profile its own identifier.
     names = []
@@ -345,7 +353,7 @@ def prepare(workdir, blast_dir, seed):
     with open(os.path.join(workdir, "profiles.pn"), "w") as out:
         out.write("\n".join(names) + "\n")
     checked([makeprofiledb, "-in", "profiles.pn", "-out", "profiles", "-title", "synthetic profiles"], workdir)
-    return rpsblast, None
+    return rpsblast, None, hostile.widths
 
 
 # ---------------------------------------------------------------------------
@@ -511,11 +519,14 @@ def table_name(name, index, who):
     return "%s.%s.%d.tsv" % (name, who, index)
 
 
+TABLE_ONLY = {}  # arguments of a search's tables alone, by name
+
+
 def blast_tables(workdir, name, program, arguments, report_only):
     base = [program] + arguments + ["-num_threads", "1"]
     checked(base + ["-outfmt", "0"] + report_only, workdir, name + ".report")
     for index, (_, outfmt, _, _) in enumerate(CHECKS):
-        checked(base + ["-outfmt", outfmt], workdir, table_name(name, index, "blast"))
+        checked(base + TABLE_ONLY.get(name, []) + ["-outfmt", outfmt], workdir, table_name(name, index, "blast"))
 
 
 # What a text report cannot carry. BLAST's report shows a parsed sequence id
@@ -548,7 +559,7 @@ def parsed_ids(search):
     """(queries, subjects): whether the search's ids were parsed."""
     arguments = ARGUMENTS_OF.get(search, [])
     deflines = "-parse_deflines" in arguments
-    subjects = deflines or "nt_ids" in arguments or "prot_ids" in arguments or "profiles" in arguments
+    subjects = deflines or any(db in arguments for db in ("nt_ids", "prot_ids", "profiles", "hostile_merged"))
     return deflines, subjects
 
 
@@ -579,7 +590,12 @@ def as_report_shows(lines, fields, search, report_path):
         named = dict(zip(fields, values))
         if parsed_queries and "qseqid" in named:
             values[fields.index("qseqid")] = id_as_reported(named["qseqid"])
-        if parsed_subjects and "sseqid" in named:
+        # A subject without a definition line, which BLAST names by its
+        # place in the database or among the -subject sequences.
+        if "sseqid" in named and (named["sseqid"].startswith("gnl|BL_ORD_ID|") or
+                                  re.fullmatch(r"Subject_[0-9]+", named["sseqid"])):
+            values[fields.index("sseqid")] = "N/A"
+        elif parsed_subjects and "sseqid" in named:
             shown = id_as_reported(named["sseqid"])
             values[fields.index("sseqid")] = shown
             # Profile titles leave the id out in the report too.
@@ -815,14 +831,18 @@ def main():
     started = time.monotonic()
 
     try:
-        rpsblast, why = prepare(workdir, options.blast_dir, options.seed)
+        rpsblast, why, widths = prepare(workdir, options.blast_dir, options.seed)
     except (SetupError, subprocess.TimeoutExpired) as e:
         print("cannot prepare the test: %s" % e)
         return 1
     if why:
         print("rpsblast searches left out: " + why)
     chosen = []
-    for name, program, arguments, report_only in searches(rpsblast, find_program(options.blast_dir, "rpstblastn")):
+    every_search = searches(rpsblast, find_program(options.blast_dir, "rpstblastn"))
+    for name, program, arguments, report_only, table_only in hostile_titles.hostile_searches(widths):
+        TABLE_ONLY[name] = table_only
+        every_search.append((name, program, arguments, report_only))
+    for name, program, arguments, report_only in every_search:
         if options.only and name not in options.only:
             continue
         path = program if os.path.isabs(program) else find_program(options.blast_dir, program)

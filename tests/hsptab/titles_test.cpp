@@ -86,14 +86,17 @@ struct DefinitionCase {
 };
 
 // BLAST+ wraps a definition at the last space that fits, dropping it;
-// failing a space, after the last hyphen or comma, then at 68 columns.
+// failing a space, after the last hyphen or comma, then at 68 columns,
+// which leave out "Query= " on the first line.
 TEST(Titles, DefinitionsRejoinAsBlastWrappedThem) {
-    const std::string id_61 = "q-aaaaa-bbbbb-ccccc-ddddd-eeeee-fffff-ggggg-hhhhh-iiiii-jjjj-";  // 61: 68 with "Query= "
+    const std::string hyphens_61 =
+        "q-aaaaa-bbbbb-ccccc-ddddd-eeeee-fffff-ggggg-hhhhh-iiiii-jjjj-";  // cut after a hyphen
     const std::string cut_68(68, 'z');
     const std::vector<DefinitionCase> cases = {
         {"words", "q1 first words of a definition that BLAST\nwrapped at a space",
          "q1 first words of a definition that BLAST wrapped at a space"},
-        {"an ID cut after a hyphen", id_61 + "\nkkkk-llll more words", id_61 + "kkkk-llll more words"},
+        {"an ID cut after a hyphen", hyphens_61 + "\nkkkkkkkkkk-llll more words",
+         hyphens_61 + "kkkkkkkkkk-llll more words"},
         {"an ID cut after a comma", "q,aaaaa,bbbbb,ccccc,ddddd,eeeee,fffff,ggggg,hhhhh,iiiii,jjjj,\nkkkk",
          "q,aaaaa,bbbbb,ccccc,ddddd,eeeee,fffff,ggggg,hhhhh,iiiii,jjjj,kkkk"},
         {"a word cut at the width", "q1 words\n" + cut_68 + "\nzzzz end", "q1 words " + cut_68 + "zzzz end"},
