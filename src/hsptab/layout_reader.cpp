@@ -16,7 +16,7 @@ namespace hittab::hsptab {
 namespace {
 
 SearchKind kind_of(std::string_view program) {
-    if (program == "BLASTN") return SearchKind::nucleotide;
+    if (program == "BLASTN" || program == "PHIBLASTN") return SearchKind::nucleotide;
     if (program == "BLASTX" || program == "RPSTBLASTN") return SearchKind::translated_query;
     if (program == "TBLASTN") return SearchKind::translated_subject;
     if (program == "TBLASTX") return SearchKind::translated_both;
@@ -215,6 +215,9 @@ void LayoutReader::read_between_alignments(LineKind kind, std::string_view line,
         case LineKind::reference:
             if (place_ == Place::in_run) cited_ = true;
             return;
+        case LineKind::pattern:
+            if (place_ != Place::in_run) read_pattern_occurrence();
+            return;
         case LineKind::other:
         case LineKind::program:
         case LineKind::query:
@@ -287,6 +290,10 @@ void LayoutReader::read_in_hsp(LineKind kind, std::string_view line, std::uint64
             finish_hsp(line_number);
             read_round(line);
             return;
+        case LineKind::pattern:
+            finish_hsp(line_number);
+            read_pattern_occurrence();
+            return;
         case LineKind::lambda:
         case LineKind::matrix:
             finish_hsp(line_number);
@@ -349,6 +356,7 @@ void LayoutReader::start_query(std::string_view definition, std::uint64_t line_n
     query_.round = run_.round;
     append_wrapped(query_.definition, definition);
     query_open_ = true;
+    pattern_place_read_ = false;
     closing_ = Closing::open;
     listed_subjects_ = aligned_subjects_ = 0;
     ++run_.queries;

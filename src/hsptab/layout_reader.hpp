@@ -195,6 +195,7 @@ private:
     void start_subject(std::string_view title);
     void start_hsp(std::string_view line, std::uint64_t line_number);
     void read_round(std::string_view line);
+    void read_pattern_occurrence();
     void read_database(std::string_view line);
     // A line of the statistics after the alignments: kind lambda or matrix.
     void read_closing_line(LineKind kind);
@@ -226,7 +227,8 @@ private:
     std::string title_length_line_;
     std::uint64_t title_length_line_number_ = 0;
     bool title_ended_ = false;
-    bool title_merged_ = false;  // the further definition lines of a merged entry have begun
+    bool title_merged_ = false;        // the further definition lines of a merged entry have begun
+    bool pattern_place_read_ = false;  // PHI-BLAST: the query's first place of the pattern has begun
     std::uint64_t unnamed_subjects_ = 0;
     bool reading_piece_ = false;  // since start_piece
     bool named_query_by_number_ = false;

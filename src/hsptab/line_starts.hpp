@@ -30,6 +30,7 @@ enum class LineKind : unsigned char {
     matrix,     // "Matrix:", which BLAST+ writes once, last in a run
     summary,    // "Sequences producing significant alignments", over the list of subjects
     reference,  // "Reference", which BLAST+ cites its papers with before the first query
+    pattern,    // PHI-BLAST's "Significant alignments for pattern occurrence 2 at position 28"
 };
 
 struct LineStart {
@@ -47,6 +48,8 @@ constexpr LineStart line_starts[] = {
     {"RPSBLAST", LineKind::program},
     {"RPSTBLASTN", LineKind::program},
     {"DELTABLAST", LineKind::program},
+    {"PHIBLASTP", LineKind::program},  // psiblast -phi_pattern
+    {"PHIBLASTN", LineKind::program},
     {"Query=", LineKind::query},  // "Query= DEFINITION", or a bare "Query="
     {"Query #", LineKind::query_number},
     {"Database: ", LineKind::database},
@@ -59,6 +62,7 @@ constexpr LineStart line_starts[] = {
     {"Matrix:", LineKind::matrix},
     {"Sequences producing significant alignments", LineKind::summary},
     {"Reference", LineKind::reference},
+    {"Significant alignments for pattern occurrence", LineKind::pattern},
 };
 
 // For each first byte, the second bytes that some entry of line_starts

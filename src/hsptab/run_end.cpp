@@ -75,6 +75,18 @@ void LayoutReader::read_summary(LineKind kind, std::string_view line, std::uint6
     read_between_alignments(kind, line, line_number);
 }
 
+// PHI-BLAST shows the alignments of each place the query holds the pattern
+// apart, after a line that names the place; BLAST's commented table gives
+// each place its own lines, the first place those of the query.
+void LayoutReader::read_pattern_occurrence() {
+    place_ = Place::in_query;
+    if (pattern_place_read_) {
+        writer_.end_query(run_, query_);
+        writer_.begin_query(run_, query_);
+    }
+    pattern_place_read_ = true;
+}
+
 void LayoutReader::read_closing_line(LineKind kind) {
     // Between alignments (the list of subjects, titles and definitions are
     // read elsewhere), these lines are the statistics' own.

@@ -324,6 +324,9 @@ def prepare(workdir, blast_dir, seed):
     files.update(hostile.files)
     for name, records in files.items():
         write_fasta(os.path.join(workdir, name), records)
+    for name, text in hostile.texts.items():
+        with open(os.path.join(workdir, name), "w") as out:
+            out.write(text)
     makeblastdb = find_program(blast_dir, "makeblastdb")
     if not makeblastdb:
         raise SetupError("makeblastdb not found")

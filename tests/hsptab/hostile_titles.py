@@ -40,7 +40,8 @@ def hostile_id(rand, prefix):
         parts = ["".join(rand.choice("ACGTxyz") for _ in range(rand.randint(1, 40)))
                  for _ in range(rand.randint(1, 60))]
         return (prefix + "-" + "-".join(parts))[:1500]
-    return (prefix + "_" + "".join(rand.choice("ACGTxyz.") for _ in range(rand.randint(50, 1500))))[:1500]
+    # BLAST's table drops the periods that end a local ID.
+    return (prefix + "_" + "".join(rand.choice("ACGTxyz.") for _ in range(rand.randint(50, 1500))))[:1499] + "A"
 
 
 def hostile_words(rand, width, for_subject):
@@ -110,6 +111,11 @@ class HostileData:
             "gapped_query.fa": [(hostile_definition(rand, "gq", 68, False), gapped_pair[0])],
             "gapped_subject.fa": [(hostile_definition(rand, "gs", 60, True), gapped_pair[1])],
         }
+        # PHI-BLAST searches for a pattern the query holds: two of its
+        # letters, one apart.
+        phi_query = self.files["hostile_prot_queries.fa"][0]
+        self.files["phi_query.fa"] = [phi_query]
+        self.texts = {"phi_pattern.txt": "ID  synthetic\nPA   %s-x-%s.\n" % (phi_query[1][10], phi_query[1][12])}
         self.databases = [("hostile_nt.fa", "nucl", []), ("hostile_prot.fa", "prot", []),
                           ("hostile_merged.fa", "nucl", ["-parse_seqids"])]
 
@@ -136,6 +142,8 @@ def hostile_searches(widths):
         ("hostile_tblastn", "tblastn", ["-query", prot_q, "-db", "hostile_nt"], ["-line_length", w[4]], []),
         ("hostile_merged_entries", "blastn", ["-task", "megablast", "-query", nt_q, "-db", "hostile_merged"],
          ["-line_length", w[5]], []),
+        ("hostile_phiblast", "psiblast", ["-query", "phi_query.fa", "-db", "hostile_prot", "-phi_pattern",
+                                          "phi_pattern.txt", "-num_iterations", "2"], ["-line_length", w[2]], []),
         ("hostile_lines_of_gaps", "blastn",
          ["-task", "blastn", "-query", "gapped_query.fa", "-subject", "gapped_subject.fa", "-xdrop_gap_final",
           "200"], ["-line_length", "10"], []),
