@@ -198,7 +198,7 @@ std::string report_warnings(const ReportNotes& notes, const std::string& report)
     if (notes.unnamed_subjects != 0) {
         warnings += prefix + std::to_string(notes.unnamed_subjects) +
                     (notes.unnamed_subjects == 1 ? " subject is" : " subjects are") +
-                    " shown without a definition line, and BLAST names them by a place the report does not give: "
+                    " shown without a definition line, and the report does not give their IDs: "
                     "their sseqid and stitle are N/A\n";
     }
     const UnalignedSubjects& subjects = notes.unaligned;

@@ -312,6 +312,12 @@ void LayoutReader::read_in_hsp(LineKind kind, std::string_view line, std::uint64
         finish_hsp(line_number);
         return;
     }
+    // DIAMOND writes "BLASTP 2.3.0+" over its blastx reports too: there, a
+    // Frame line is the translated query's.
+    if (run_.kind == SearchKind::protein && run_.closing == RunClosing::none && !web_layout() &&
+        starts_with(skip_spaces(line), "Frame")) {
+        run_.kind = SearchKind::translated_query;
+    }
     if (const char* failure = read_hsp_line(line, run_.kind, hsp_)) fail(failure, line_number);
 }
 

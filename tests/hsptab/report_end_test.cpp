@@ -222,6 +222,22 @@ TEST(CutReports, DiamondReportsHaveNoClosingLines) {
     EXPECT_EQ(blast_plus.message, "the report ends early, inside the alignment that begins at line 14");
 }
 
+// DIAMOND's blastx reports call themselves "BLASTP 2.3.0+" too, and write
+// the query's frame without a sign: its coordinates are nucleotides'.
+TEST(CutReports, DiamondBlastxReportsHaveTranslatedQueries) {
+    const std::string blastx =
+        "BLASTP 2.3.0+\n\n\nQuery= q1\n\nLength=60\n\n\n>s1 subject\nLength=20\n\n"
+        " Score = 30.0 bits (70),  Expect = 1.00e-05\n"
+        " Identities = 4/4 (100%), Positives = 4/4 (100%), Gaps = 0/4 (0%)\n Frame = 2\n\n"
+        "Query  2   MKLV  13\n            MKLV\nSbjct  5   MKLV  8\n\n"
+        " Score = 20.0 bits (40),  Expect = 1.00e-02\n"
+        " Identities = 3/3 (100%), Positives = 3/3 (100%), Gaps = 0/3 (0%)\n Frame = -1\n\n"
+        "Query  60  MKL  52\n            MKL\nSbjct  1   MKL  3\n\n";
+    HspOutcome outcome = convert_hsps(blastx, "qstart qend qframe sstart send length");
+    EXPECT_FALSE(outcome.failed) << outcome.message;
+    EXPECT_EQ(outcome.table, "2\t13\t2\t5\t8\t4\n60\t52\t-1\t1\t3\t3\n");
+}
+
 // Subjects listed without an alignment, as -num_alignments below
 // -num_descriptions leaves them: counted across queries, headings left out.
 TEST(UnalignedSubjects, OneWarningPerReportNamesWhatTheTableLacks) {
