@@ -13,6 +13,7 @@
 
 #include "failure.hpp"
 #include "file.hpp"
+#include "html_text.hpp"
 #include "kernel.hpp"
 #include "layout_reader.hpp"
 #include "ordered_pieces.hpp"
@@ -179,10 +180,20 @@ ReportNotes convert(ReportReader& report, FieldWriter& writer, const Kernel& ker
     LayoutReader layout(report.path(), writer, kernel);
     std::uint64_t line_number = 0;
     try {
-        for (PaddedView lines = report.next_lines(); !lines.empty(); lines = report.next_lines()) {
-            layout.read_lines(lines, line_number);
+        PaddedView lines = report.next_lines();
+        // A report written with -html is read as the text its page shows.
+        std::optional<HtmlText> html;
+        if (begins_html(lines.text())) {
+            html.emplace();
+            layout.read_as_html();
+        }
+        for (; !lines.empty(); lines = report.next_lines()) {
+            layout.read_lines(html ? html->text_of(lines) : lines, line_number);
         }
         layout.finish(line_number);
+        if (html && !html->text_ended()) {
+            throw layout_failure("the HTML page ends early, before the </PRE> that ends its report", line_number);
+        }
     } catch (const Failure& failure) {
         // A line that breaks the layout may be damage that its checksum tells later on.
         if (failure.kind != FailureKind::io) report.raise_damage_in_rest();

@@ -56,7 +56,7 @@ inline bool same_query(const Query& a, const Query& b) {
 struct DefinitionLine {
     std::size_t columns = 0;  // its width, after "Query= " on the first
     bool holds_space = false;
-    bool holds_hyphen = false;  // before its last character
+    bool holds_hyphen = false;  // before its last character: a hyphen, or in HTML any mark cut after
     bool holds_comma = false;   // before its last character
     bool ended = false;         // a blank line has followed it
 };
@@ -101,6 +101,9 @@ public:
     void end_before_query(std::uint64_t line_number);
     void end_before_subject(std::uint64_t line_number);
     void end_last_query(std::uint64_t last_line_number);
+
+    // The report is an HTML page's text (html_text.hpp), wrapped as such.
+    void read_as_html() { html_ = true; }
 
     // The run open, once a program line has opened one.
     std::optional<RunState> run_state() const;
@@ -227,7 +230,8 @@ private:
     std::string title_length_line_;
     std::uint64_t title_length_line_number_ = 0;
     bool title_ended_ = false;
-    bool title_merged_ = false;        // the further definition lines of a merged entry have begun
+    bool title_merged_ = false;  // the further definition lines of a merged entry have begun
+    bool html_ = false;
     bool pattern_place_read_ = false;  // PHI-BLAST: the query's first place of the pattern has begun
     std::uint64_t unnamed_subjects_ = 0;
     bool reading_piece_ = false;  // since start_piece

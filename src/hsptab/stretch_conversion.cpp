@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "html_text.hpp"
 #include "layout_reader.hpp"
 #include "ordered_pieces.hpp"
 #include "part_size.hpp"
@@ -391,6 +392,8 @@ bool Conversion::hand_on(std::uint64_t index, ThreadReaders& readers, PieceRead&
 std::optional<ReportNotes> convert_in_stretches(int descriptor, const std::string& path, FieldWriter& writer,
                                                 std::size_t stretch_size, const Kernel& kernel,
                                                 std::uint64_t size_at_start, unsigned threads) {
+    // An HTML page's text is read from start to end (html_text.hpp).
+    if (is_html_report(descriptor)) return std::nullopt;
     Conversion conversion(descriptor, path, writer, stretch_size, kernel, size_at_start);
     if (!convert_in_order(conversion, threads_for(conversion.stretches(), threads))) return std::nullopt;
     return conversion.finish();

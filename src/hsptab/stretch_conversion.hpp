@@ -28,7 +28,8 @@ namespace hittab::hsptab {
 // in stretches of `stretch_size` bytes on `threads` threads (0: as many as
 // threads_for gives), giving the subjects the report lists without an
 // alignment. Nothing, with nothing read or written, when more than one
-// thread is to convert it and no second thread can be started. The report must keep the size it
+// thread is to convert it and no second thread can be started, or when the
+// report is an HTML page, which is read from start to end. The report must keep the size it
 // has as reading begins, `size_at_start` (see size_now): a file cut short
 // or grown while it is read fails (StretchReader).
 std::optional<ReportNotes> convert_in_stretches(int descriptor, const std::string& path, FieldWriter& writer,

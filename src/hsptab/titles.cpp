@@ -3,6 +3,7 @@
 // ">", "Length=12", a program's name): every line is the text's until the
 // line that ends it, decided by where it stands.
 #include <algorithm>
+#include <cctype>
 
 #include "layout_reader.hpp"
 #include "text_words.hpp"
@@ -14,14 +15,24 @@ namespace {
 // BLAST+ wraps a query's definition as NCBI's flat-file wrapping does, into
 // lines of at most 68 columns (after "Query= " on the first): at the last
 // space that fits, dropping the spaces there; failing a space, after the
-// last hyphen or comma that fits; failing both, at 68 columns.
+// last comma that fits, then after the last hyphen; failing those, at 68
+// columns. In an HTML page (-html) any punctuation but an opening bracket
+// takes the hyphen's part, and only the space of the cut is dropped.
 constexpr std::size_t definition_width = 68;
 
+// Where the wrapping may cut after a character other than a space.
+bool is_cut_mark(char c, bool html) {
+    if (!html) return c == '-';
+    return std::ispunct(static_cast<unsigned char>(c)) && c != ',' &&
+           std::string_view("([{<`").find(c) == std::string_view::npos;
+}
+
 // A line read of a definition, as the wrapping decided it.
-DefinitionLine line_of(std::size_t columns, std::string_view text) {
+DefinitionLine line_of(std::size_t columns, std::string_view text, bool html) {
     std::string_view before_end = text.substr(0, text.empty() ? 0 : text.size() - 1);
-    return DefinitionLine{columns, text.find(' ') != std::string_view::npos,
-                          before_end.find('-') != std::string_view::npos,
+    bool holds_cut_mark =
+        std::any_of(before_end.begin(), before_end.end(), [&](char c) { return is_cut_mark(c, html); });
+    return DefinitionLine{columns, text.find(' ') != std::string_view::npos, holds_cut_mark,
                           before_end.find(',') != std::string_view::npos, false};
 }
 
@@ -32,16 +43,17 @@ DefinitionLine line_of(std::size_t columns, std::string_view text) {
 // have been cut after instead, as would a hyphen or comma inside a line
 // that fills the width. A word that ends in a hyphen or comma before a
 // space at the width wraps as such a cut does: it is read as the cut.
-bool continues_after_space(const std::string& definition, DefinitionLine last, std::string_view next) {
+bool continues_after_space(const std::string& definition, DefinitionLine last, std::string_view next, bool html) {
     if (last.holds_space) return true;
     if (definition.empty()) return false;
     char end = definition.back();
-    bool cut_after_end = end == '-' || end == ',';
+    bool cut_after_end = end == ',' || is_cut_mark(end, html);
     if (last.columns >= definition_width) return !cut_after_end && (last.holds_hyphen || last.holds_comma);
     if (!cut_after_end) return true;
     std::string_view head = next.substr(0, definition_width - last.columns - 1);
     if (end == ',') return head.find(',') != std::string_view::npos;
-    return last.holds_comma || head.find_first_of("-,") != std::string_view::npos;
+    return last.holds_comma || head.find(',') != std::string_view::npos ||
+           std::any_of(head.begin(), head.end(), [&](char c) { return is_cut_mark(c, html); });
 }
 
 // A line without its line end, and without the CR of a CR LF.
@@ -72,7 +84,7 @@ void LayoutReader::begin_definition(std::string_view line) {
     std::string_view text = without_cr(line);
     std::string_view definition = text.substr(text.size() > 6 ? 7 : 6);
     query_.definition.assign(definition.data(), definition.size());
-    definition_line_ = line_of(definition.size(), definition);
+    definition_line_ = line_of(definition.size(), definition, html_);
     if (run_.legacy) {
         query_.definition = std::string(trim(definition));
         definition_line_.columns = query_.definition.size();
@@ -112,13 +124,13 @@ void LayoutReader::read_query_definition(std::string_view line, std::uint64_t li
         } else {
             append_wrapped(query_.definition, text);
         }
-        definition_line_ = line_of(text.size(), text);
+        definition_line_ = line_of(text.size(), text, html_);
         return;
     }
     std::string_view next = without_cr(line);
-    if (continues_after_space(query_.definition, definition_line_, next)) query_.definition += ' ';
+    if (continues_after_space(query_.definition, definition_line_, next, html_)) query_.definition += ' ';
     query_.definition.append(next.data(), next.size());
-    definition_line_ = line_of(next.size(), next);
+    definition_line_ = line_of(next.size(), next, html_);
 }
 
 void LayoutReader::end_definition() {

@@ -144,6 +144,13 @@ def hostile_searches(widths):
          ["-line_length", w[5]], []),
         ("hostile_phiblast", "psiblast", ["-query", "phi_query.fa", "-db", "hostile_prot", "-phi_pattern",
                                           "phi_pattern.txt", "-num_iterations", "2"], ["-line_length", w[2]], []),
+        # The same reports as HTML pages (-html).
+        ("hostile_blastn_html", "blastn", ["-task", "blastn", "-query", nt_q, "-db", "hostile_nt", "-evalue", "1"],
+         ["-line_length", w[0], "-html"], []),
+        ("hostile_blastp_subject_html", "blastp", ["-query", prot_q, "-subject", "hostile_prot.fa"],
+         ["-line_length", w[3], "-html"], []),
+        ("hostile_tblastx_html", "tblastx", ["-query", cod_q, "-db", "hostile_nt", "-evalue", "1e-3"],
+         ["-html"], []),
         ("hostile_lines_of_gaps", "blastn",
          ["-task", "blastn", "-query", "gapped_query.fa", "-subject", "gapped_subject.fa", "-xdrop_gap_final",
           "200"], ["-line_length", "10"], []),

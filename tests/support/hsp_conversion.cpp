@@ -12,6 +12,7 @@
 #include "hsptab/driver.hpp"
 #include "hsptab/field_writer.hpp"
 #include "hsptab/hsp_lines.hpp"
+#include "hsptab/html_text.hpp"
 #include "hsptab/stretch_conversion.hpp"
 #include "memory_streams.hpp"
 #include "piece_threads.hpp"
@@ -85,7 +86,9 @@ HspOutcome convert_hsps(std::string_view report, const std::string& fields, bool
                         const Kernel& kernel) {
     HspOutcome plain = convert_hsps_as_given(report, fields, comments, block_size, kernel);
     if (is_packed(report)) return plain;
-    HspOutcome in_stretches = convert_hsps_in_stretches(report, fields, comments, block_size, kernel);
+    // An HTML page is read from start to end, never in stretches.
+    HspOutcome in_stretches =
+        hsptab::begins_html(report) ? plain : convert_hsps_in_stretches(report, fields, comments, block_size, kernel);
     if (!(in_stretches == plain)) {
         in_stretches.failed = true;
         in_stretches.message = "read in stretches, the report converts otherwise: " + in_stretches.message;
