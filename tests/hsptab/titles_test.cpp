@@ -4,6 +4,9 @@
 // without a definition line get the names BLAST's table gives them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -117,6 +120,88 @@ TEST(Titles, DefinitionsRejoinAsBlastWrappedThem) {
                                                                                             << outcome.table;
         EXPECT_NE(outcome.table.find("\n" + id + "\ts1\n"), std::string::npos) << c.what << "\n" << outcome.table;
     }
+}
+
+// NCBI's flat-file wrapping as BLAST+ applies it to a query's definition:
+// at the last space that fits (dropping the spaces there), else after the
+// last comma, else after the last hyphen, else at the width.
+struct WrappedLine {
+    std::string text;
+    bool before_space;  // cut at a space
+};
+
+std::vector<WrappedLine> wrapped_as_blast_does(const std::string& text, std::size_t width = 68) {
+    std::vector<WrappedLine> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        if (text.size() - pos <= width) {
+            lines.push_back({text.substr(pos), false});
+            break;
+        }
+        enum { forced, punct, comma, space } best_score = forced;
+        std::size_t best_pos = pos;
+        for (std::size_t at = pos, column = 0; at < text.size() && column <= width; ++at, ++column) {
+            auto score = forced;
+            std::size_t score_pos = at;
+            if (text[at] == ' ') {
+                score = space;
+            } else if ((text[at] == ',' || text[at] == '-') && column < width && at + 1 < text.size()) {
+                score = text[at] == ',' ? comma : punct;
+                ++score_pos;
+            }
+            if (score >= best_score && score_pos > pos) {
+                best_pos = score_pos;
+                best_score = score;
+            }
+        }
+        lines.push_back({text.substr(pos, best_pos - pos), best_score == space});
+        pos = best_pos;
+        if (best_score == space) {
+            while (pos < text.size() && text[pos] == ' ') ++pos;
+        }
+    }
+    return lines;
+}
+
+// IDs of every length across the width, with and without hyphens and
+// commas, then words: rejoined without a space where BLAST broke the ID.
+TEST(Titles, IdsOfEveryLengthRejoinWhereverBlastBrokeThem) {
+    std::mt19937 random(20261210);
+    int left_out = 0;
+    for (std::size_t length = 1; length <= 300; ++length) {
+        for (const char* marks : {"", "-", "-,"}) {
+            std::string id = "q";
+            while (id.size() < length) {
+                std::size_t segment = 1 + random() % 12;
+                // A mark never ends the ID: before a space, it wraps as a cut does.
+                if (*marks != '\0' && id.size() > 1 && id.size() + 1 < length && random() % 3 == 0) {
+                    id += marks[random() % std::strlen(marks)];
+                }
+                for (std::size_t i = 0; i < segment && id.size() < length; ++i)
+                    id += static_cast<char>('a' + random() % 26);
+            }
+            std::string definition = id + " a definition of " + std::to_string(length) + " after the ID";
+            std::vector<WrappedLine> wrapped = wrapped_as_blast_does(definition);
+            // A word that fills a whole line before a space wraps as one cut
+            // at the width (the manual lists it as not carried).
+            bool fills_a_line = std::any_of(wrapped.begin(), wrapped.end(), [](const WrappedLine& line) {
+                return line.before_space && line.text.size() == 68 &&
+                       line.text.substr(0, 67).find_first_of(" -,") == std::string::npos;
+            });
+            if (fills_a_line) {
+                ++left_out;
+                continue;
+            }
+            std::string lines;
+            for (const WrappedLine& line : wrapped) lines += (lines.empty() ? "" : "\n") + line.text;
+            HspOutcome outcome = convert_hsps_as_given(report_of(one_query(lines), subject_of("s1 t")), "qseqid", true,
+                                                       default_block_size);
+            ASSERT_FALSE(outcome.failed) << outcome.message;
+            EXPECT_NE(outcome.table.find("# Query: " + definition + "\n"), std::string::npos) << lines;
+            EXPECT_NE(outcome.table.find("\n" + id + "\n"), std::string::npos) << lines;
+        }
+    }
+    EXPECT_LT(left_out, 30);  // of 900
 }
 
 // BLAST's table names a query without a definition line Query_N, N its
