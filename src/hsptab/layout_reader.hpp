@@ -230,7 +230,9 @@ private:
     std::string title_length_line_;
     std::uint64_t title_length_line_number_ = 0;
     bool title_ended_ = false;
-    bool title_merged_ = false;  // the further definition lines of a merged entry have begun
+    bool title_merged_ = false;            // the further definition lines of a merged entry have begun
+    bool first_title_line_ = false;        // the title's line read last is its first
+    bool first_title_line_wraps_ = false;  // that line ends where BLAST+ may have wrapped it
     bool html_ = false;
     bool pattern_place_read_ = false;  // PHI-BLAST: the query's first place of the pattern has begun
     std::uint64_t unnamed_subjects_ = 0;

@@ -106,6 +106,8 @@ void LayoutReader::go_on_after(const LayoutReader& piece) {
     title_length_line_number_ = piece.title_length_line_number_;
     title_ended_ = piece.title_ended_;
     title_merged_ = piece.title_merged_;
+    first_title_line_ = piece.first_title_line_;
+    first_title_line_wraps_ = piece.first_title_line_wraps_;
     pattern_place_read_ = piece.pattern_place_read_;
     closing_ = piece.closing_;
     last_line_ended_ = piece.last_line_ended_;

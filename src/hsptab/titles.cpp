@@ -144,12 +144,35 @@ void LayoutReader::end_definition() {
     place_ = Place::in_query;
 }
 
+namespace {
+
+// BLAST+ wraps a definition line of a subject after the first space that
+// comes 60 or more characters into its title, and again 60 on: a first line
+// ends where it was wrapped only if it ends in such a space. The title is
+// counted from the line's start or, for a parsed ID, from after the ID.
+bool may_wrap_after(std::string_view line) {
+    if (line.empty() || !is_space(line.back())) return false;
+    std::size_t id_end = line.find(' ');
+    for (std::size_t from : {std::size_t{0}, id_end == std::string_view::npos ? line.size() : id_end + 1}) {
+        if (line.size() < from + 61) continue;
+        std::string_view counted = line.substr(from);
+        // The first space 60 or more in, the line's last.
+        if (std::none_of(counted.begin() + 60, counted.end() - 1, is_space)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 void LayoutReader::start_subject(std::string_view title) {
     subject_.reset();
     title_length_pending_ = false;
     title_ended_ = false;
     title_merged_ = false;
+    first_title_line_ = false;
     append_title_line(without_cr(title));
+    first_title_line_ = true;
+    first_title_line_wraps_ = may_wrap_after(without_cr(title));
     subject_aligned_ = false;
     closing_ = Closing::open;
     place_ = Place::subject_title;
@@ -164,11 +187,13 @@ void LayoutReader::append_title_line(std::string_view line) {
     // (NCBI's merged nr and nt entries) begin with one space, after a line
     // that BLAST+ did not wrap: BLAST's stitle is the first's title alone.
     if (title_merged_) return;
+    bool wrapped_here = first_title_line_ ? first_title_line_wraps_ : is_space(subject_.title.back());
     if (!subject_.title.empty() && !web_layout() && line.size() > 1 && line[0] == ' ' && !is_space(line[1]) &&
-        (run_.legacy || !is_space(subject_.title.back()))) {
+        (run_.legacy || !wrapped_here)) {
         title_merged_ = true;
         return;
     }
+    first_title_line_ = false;
     if (run_.legacy || web_layout()) {
         append_wrapped(subject_.title, line);
         return;

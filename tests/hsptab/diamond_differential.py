@@ -9,13 +9,15 @@ must equal DIAMOND's, field by field. Where DIAMOND's table and BLAST's
 conventions differ, hsptab follows BLAST's (its manual lists them): pident
 to three decimals where DIAMOND writes one, so percentages are compared as
 numbers within DIAMOND's rounding; a subject without a definition line is
-N/A where DIAMOND writes nothing; a blastp query's frame is 1, not 0.
+N/A where DIAMOND writes nothing, and a query without one Query_N; a
+blastp query's frame is 1, not 0.
 
 usage: diamond_differential.py --hsptab BINARY --workdir DIR [--diamond PATH] [--seed N]
 """
 
 import argparse
 import os
+import re
 import subprocess
 import sys
 
@@ -39,6 +41,8 @@ def run(command, workdir, output=None):
 
 def same_value(name, diamond, hsptab):
     if name == "sseqid" and diamond == "" and hsptab == "N/A":
+        return True
+    if name == "qseqid" and diamond == "" and re.fullmatch(r"Query_[0-9]+", hsptab):
         return True
     # BLAST+'s table gives an untranslated protein query the frame 1.
     if name == "qframe" and diamond == "0" and hsptab == "1":

@@ -43,6 +43,8 @@ struct TitleCase {
 // A wrapped line is the title's whatever it begins with: the Length line
 // is the one a blank line follows.
 TEST(Titles, WrappedLinesBeginningAsOtherLinesDoStayInTheTitle) {
+    // BLAST+ wraps a title after the first space 60 or more characters in.
+    const std::string filler(57, 'w');
     const std::vector<TitleCase> cases = {
         {"a length", "s1 first words \nLength=1234 bp more", "s1", "s1 first words Length=1234 bp more"},
         {"a bare length, its last space lost", "s1 first words \nLength=77\nand more", "s1",
@@ -51,11 +53,16 @@ TEST(Titles, WrappedLinesBeginningAsOtherLinesDoStayInTheTitle) {
         {"a title", "s1 words \n>s2 not a subject", "s1", "s1 words >s2 not a subject"},
         {"a program", "s1 words \nBLASTN 2.12.0+ is in it", "s1", "s1 words BLASTN 2.12.0+ is in it"},
         {"a query", "s1 words \nQuery= q2 is in it", "s1", "s1 words Query= q2 is in it"},
-        {"a score", "s1 words \n Score = 12 bits", "s1", "s1 words  Score = 12 bits"},
+        {"a score", "s1 " + filler + " \n Score = 12 bits", "s1", "s1 " + filler + "  Score = 12 bits"},
         {"a round", "s1 words \nResults from round 2", "s1", "s1 words Results from round 2"},
         {"the statistics", "s1 words \nLambda K H \n  Database: x", "s1", "s1 words Lambda K H   Database: x"},
         {"digits", "s1 words \n12345 67", "s1", "s1 words 12345 67"},
-        {"spaces kept", "s1 a   b \n    c  d", "s1", "s1 a   b     c  d"},
+        {"spaces kept", "s1 a   b " + filler + " \n    c  d", "s1", "s1 a   b " + filler + "     c  d"},
+        // A first line too short to have been wrapped, and one whose end
+        // comes after the space BLAST+ would have wrapped at.
+        {"merged after a short line", "s1 a b \n s2 c", "s1", "s1 a b "},
+        {"merged after a line BLAST+ would have wrapped earlier", "s1 " + filler + " x \n s2 c", "s1",
+         "s1 " + filler + " x "},
         {"spaces that end it", "s1 a b \n   ", "s1", "s1 a b    "},
         {"a tab", "s1 a\tb", "s1", "s1 a   b"},
         // An entry that stands for several: the further definition lines
