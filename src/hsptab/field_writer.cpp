@@ -323,10 +323,11 @@ FieldWriter::FieldWriter(std::vector<Field> fields, RowOutput& output, bool comm
 FieldWriter::FieldWriter(const FieldWriter& same, RowOutput& output) : format_(same.format_), output_(output) {}
 
 void FieldWriter::end_run(const Run& run) {
-    // psiblast counts each round's query, PHI-BLAST each query once.
+    // psiblast counts each round's query, PHI-BLAST each query once that
+    // shows an alignment.
     bool phi = run.program_line.compare(0, 8, "PHIBLAST") == 0;
-    std::uint64_t processed = phi ? run.first_round_queries : run.queries;
-    if (format_.comments && processed != 0)
+    std::uint64_t processed = phi ? run.first_round_queries_aligned : run.queries;
+    if (format_.comments && run.queries != 0)
         output_.write("# BLAST processed " + std::to_string(processed) + " queries\n");
 }
 

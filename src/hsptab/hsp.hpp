@@ -39,7 +39,8 @@ struct Run {
     bool subjects_given = false;  // the subjects came with -subject, not from a database
     std::uint64_t round = 0;      // psiblast: the round being read, 0 for other programs
     std::uint64_t queries = 0;
-    std::uint64_t first_round_queries = 0;  // the queries begun, not counting psiblast's later rounds
+    std::uint64_t first_round_queries = 0;          // the queries begun, not counting psiblast's later rounds
+    std::uint64_t first_round_queries_aligned = 0;  // of those, the queries that show an alignment
 };
 
 struct Query {

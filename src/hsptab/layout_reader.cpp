@@ -392,6 +392,7 @@ void LayoutReader::start_hsp(std::string_view line, std::uint64_t line_number) {
     alignment_.awaiting_subject_line = false;
     closing_ = Closing::open;
     if (!subject_aligned_) ++aligned_subjects_;
+    if (aligned_subjects_ == 1 && !subject_aligned_ && query_.round <= 1) ++run_.first_round_queries_aligned;
     subject_aligned_ = true;
     if (const char* failure = read_score_line(line, hsp_)) fail(failure, line_number);
     place_ = Place::in_hsp;

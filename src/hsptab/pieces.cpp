@@ -40,7 +40,7 @@ void LayoutReader::start_piece(const RunState& state) {
     listed_subjects_ = aligned_subjects_ = 0;
     began_in_query_ = carried_query_open_ = carried_query_ended_ = false;
     carried_aligned_ = 0;
-    run_.first_round_queries = 0;
+    run_.first_round_queries = run_.first_round_queries_aligned = 0;
     unnamed_subjects_ = 0;
     reading_piece_ = true;
     named_query_by_number_ = false;
@@ -90,9 +90,12 @@ void LayoutReader::go_on_after(const LayoutReader& piece) {
     std::uint64_t aligned = carried_open ? aligned_subjects_ + piece.aligned_subjects_ : piece.aligned_subjects_;
     std::uint64_t queries = run_.queries + piece.run_.queries;
     std::uint64_t first_round_queries = run_.first_round_queries + piece.run_.first_round_queries;
+    std::uint64_t first_round_queries_aligned =
+        run_.first_round_queries_aligned + piece.run_.first_round_queries_aligned;
     run_ = piece.run_;
     run_.queries = queries;
     run_.first_round_queries = first_round_queries;
+    run_.first_round_queries_aligned = first_round_queries_aligned;
     unnamed_subjects_ += piece.unnamed_subjects_;
     place_ = piece.place_;
     query_ = piece.query_;

@@ -50,6 +50,9 @@ bool continues_after_space(const std::string& definition, DefinitionLine last, s
     bool cut_after_end = end == ',' || is_cut_mark(end, html);
     if (last.columns >= definition_width) return !cut_after_end && (last.holds_hyphen || last.holds_comma);
     if (!cut_after_end) return true;
+    // In HTML, past the ID, a word that ends in a bracket or a stop before
+    // a long one is likelier than such a cut.
+    if (html && end != '-' && end != ',' && definition.find(' ') != std::string::npos) return true;
     std::string_view head = next.substr(0, definition_width - last.columns - 1);
     if (end == ',') return head.find(',') != std::string_view::npos;
     return last.holds_comma || head.find(',') != std::string_view::npos ||
