@@ -34,6 +34,7 @@ struct Run {
     SearchKind kind = SearchKind::nucleotide;
     std::string database;  // empty when the report names none
     bool legacy = false;   // written by blastall, before BLAST+
+    bool web = false;      // the web page's text download: "Program: BLASTN" names no version
     RunClosing closing = RunClosing::matrix_line;
     bool profiles = false;        // rpsblast, rpstblastn: subjects are profiles of a profile database
     bool subjects_given = false;  // the subjects came with -subject, not from a database

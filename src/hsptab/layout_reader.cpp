@@ -132,7 +132,16 @@ void LayoutReader::read_part(PaddedView lines, std::uint64_t& line_number) {
                 continue;
             }
             if (place_ == Place::subject_title) {
-                read_subject_title(LineKind::other, line, line_number);
+                // The usual end of a BLAST+ title: its Length line, then a
+                // blank line.
+                if (line[0] == 'L' && start < end && *start == '\n' && !title_length_pending_ && !title_ended_ &&
+                    is_length_line(line)) {
+                    read_subject_length(line, line_number);
+                    ++start;
+                    ++line_number;
+                    continue;
+                }
+                read_subject_title(line[0] == '>' ? LineKind::subject_title : LineKind::other, line, line_number);
                 continue;
             }
             // Between alignments, the list of subjects and the statistics
@@ -337,6 +346,7 @@ void LayoutReader::start_program(std::string_view program_line, std::string_view
     // BLAST+ writes "2.12.0+", the web page "Program: BLASTN"; blastall a bare version.
     run_.legacy = run_.program_line.back() != '+' && run_.program_line.find(' ') != std::string::npos;
     bool web = run_.program_line.find(' ') == std::string::npos;
+    run_.web = web;
     run_.closing = web ? RunClosing::none : run_.legacy ? RunClosing::lambda_line : RunClosing::matrix_line;
     closing_ = Closing::open;
     closing_settled_ = false;

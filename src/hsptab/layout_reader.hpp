@@ -158,8 +158,7 @@ private:
     // subject or alignment began.
     enum class Closing { open, closed };
 
-    // The web page's text download: "Program: BLASTN" names no version.
-    bool web_layout() const { return run_.program_line.find(' ') == std::string::npos; }
+    bool web_layout() const { return run_.web; }
     bool knows_run() const { return place_ != Place::before_program && place_ != Place::web_preamble; }
     bool run_closed() const { return run_.closing == RunClosing::none || closing_ == Closing::closed; }
 

@@ -137,6 +137,21 @@ inline void append_wrapped(std::string& text, std::string_view line) {
     }
 }
 
+// "Length=239" (BLAST+) or "Length = 239" (blastall), trimmed: a subject's
+// length line, if the blank line after it comes next.
+inline bool is_length_line(std::string_view text) {
+    if (starts_with(text, "Length=")) {
+        text.remove_prefix(7);
+    } else if (starts_with(text, "Length =")) {
+        text.remove_prefix(8);
+        text = skip_spaces(text);
+    } else {
+        return false;
+    }
+    std::uint64_t length = 0;
+    return take_number(text, length) && text.empty();
+}
+
 // `text` in place of what `into` held, in the room it has: a plain append,
 // cheaper than a general assignment.
 inline void copy_into(std::string& into, std::string_view text) {

@@ -65,21 +65,6 @@ std::string_view without_cr(std::string_view line) {
     return line;
 }
 
-// "Length=239" (BLAST+) or "Length = 239" (blastall), trimmed: a subject's
-// length line, if the blank line after it comes next.
-bool is_length_line(std::string_view text) {
-    if (starts_with(text, "Length=")) {
-        text.remove_prefix(7);
-    } else if (starts_with(text, "Length =")) {
-        text.remove_prefix(8);
-        text = skip_spaces(text);
-    } else {
-        return false;
-    }
-    std::uint64_t length = 0;
-    return take_number(text, length) && text.empty();
-}
-
 }  // namespace
 
 void LayoutReader::begin_definition(std::string_view line) {
