@@ -4,6 +4,7 @@
 // line that ends it, decided by where it stands.
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "layout_reader.hpp"
 #include "text_words.hpp"
@@ -160,7 +161,7 @@ void LayoutReader::start_subject(std::string_view title) {
     first_title_line_ = false;
     append_title_line(without_cr(title));
     first_title_line_ = true;
-    first_title_line_wraps_ = may_wrap_after(without_cr(title));
+    first_title_line_wraps_ = !title.empty() && is_space(title.back()) && may_wrap_after(without_cr(title));
     subject_aligned_ = false;
     closing_ = Closing::open;
     place_ = Place::subject_title;
@@ -171,15 +172,23 @@ void LayoutReader::start_subject(std::string_view title) {
 // back). blastall indents its further lines, and the web page does not
 // wrap.
 void LayoutReader::append_title_line(std::string_view line) {
-    // The further definition lines of an entry that stands for several
-    // (NCBI's merged nr and nt entries) begin with one space, after a line
-    // that BLAST+ did not wrap: BLAST's stitle is the first's title alone.
     if (title_merged_) return;
-    bool wrapped_here = first_title_line_ ? first_title_line_wraps_ : is_space(subject_.title.back());
-    if (!subject_.title.empty() && !web_layout() && line.size() > 1 && line[0] == ' ' && !is_space(line[1]) &&
-        (run_.legacy || !wrapped_here)) {
-        title_merged_ = true;
-        return;
+    if (!subject_.title.empty()) {
+        // The further definition lines of an entry that stands for several
+        // (NCBI's merged nr and nt entries) begin with one space, after a
+        // line that BLAST+ did not wrap: BLAST's stitle is the first's
+        // title alone. blastall indents wrapped lines further.
+        if (!web_layout() && line.size() > 1 && line[0] == ' ' && !is_space(line[1])) {
+            bool wrapped_here = first_title_line_ ? first_title_line_wraps_ : is_space(subject_.title.back());
+            if (run_.legacy || !wrapped_here) {
+                title_merged_ = true;
+                return;
+            }
+        }
+        if (!run_.legacy && !web_layout() && !line.empty() && !is_space(subject_.title.back()) &&
+            !is_space(line.front())) {
+            subject_.title += ' ';
+        }
     }
     first_title_line_ = false;
     if (run_.legacy || web_layout()) {
@@ -187,10 +196,8 @@ void LayoutReader::append_title_line(std::string_view line) {
         return;
     }
     std::size_t kept = subject_.title.size();
-    if (kept != 0 && !line.empty() && !is_space(subject_.title.back()) && !is_space(line.front())) {
-        subject_.title += ' ';
-    }
     subject_.title.append(line.data(), line.size());
+    if (std::memchr(line.data(), '\t', line.size()) == nullptr) return;
     // A tab is three spaces in BLAST's tables, and in this one.
     for (std::size_t tab = subject_.title.find('\t', kept); tab != std::string::npos;
          tab = subject_.title.find('\t', tab + 3)) {
@@ -291,6 +298,10 @@ void LayoutReader::read_subject_length(std::string_view text, std::uint64_t line
 // BLAST's table keeps as the ID.
 LayoutReader::NameShown LayoutReader::name_shown() const {
     if (run_.legacy || web_layout()) return NameShown::definition;
+    // Most titles begin with their ID.
+    if (!subject_.title.empty() && !is_space(subject_.title[0]) && subject_.title.size() != 23) {
+        return NameShown::definition;
+    }
     std::string_view title = trim(subject_.title);
     if (title.empty()) return NameShown::none;
     bool protein_subjects = run_.kind == SearchKind::protein || run_.kind == SearchKind::translated_query;
