@@ -55,10 +55,8 @@ inline bool same_query(const Query& a, const Query& b) {
 // The last line read of a query's definition.
 struct DefinitionLine {
     std::size_t columns = 0;  // its width, after "Query= " on the first
-    bool holds_space = false;
-    bool holds_hyphen = false;  // before its last character: a hyphen, or in HTML any mark cut after
-    bool holds_comma = false;   // before its last character
-    bool ended = false;         // a blank line has followed it
+    std::size_t begins = 0;   // where its text begins in the definition
+    bool ended = false;       // a blank line has followed it
 };
 
 struct UnalignedSubjects {

@@ -28,13 +28,8 @@ bool is_cut_mark(char c, bool html) {
            std::string_view("([{<`").find(c) == std::string_view::npos;
 }
 
-// A line read of a definition, as the wrapping decided it.
-DefinitionLine line_of(std::size_t columns, std::string_view text, bool html) {
-    std::string_view before_end = text.substr(0, text.empty() ? 0 : text.size() - 1);
-    bool holds_cut_mark =
-        std::any_of(before_end.begin(), before_end.end(), [&](char c) { return is_cut_mark(c, html); });
-    return DefinitionLine{columns, text.find(' ') != std::string_view::npos, holds_cut_mark,
-                          before_end.find(',') != std::string_view::npos, false};
+bool holds_cut_mark(std::string_view text, bool html) {
+    return std::any_of(text.begin(), text.end(), [&](char c) { return is_cut_mark(c, html); });
 }
 
 // Whether the line after `last`, which ends `definition`, goes on after a
@@ -45,19 +40,21 @@ DefinitionLine line_of(std::size_t columns, std::string_view text, bool html) {
 // that fills the width. A word that ends in a hyphen or comma before a
 // space at the width wraps as such a cut does: it is read as the cut.
 bool continues_after_space(const std::string& definition, DefinitionLine last, std::string_view next, bool html) {
-    if (last.holds_space) return true;
-    if (definition.empty()) return false;
-    char end = definition.back();
+    std::string_view line = std::string_view(definition).substr(last.begins);
+    if (line.find(' ') != std::string_view::npos) return true;
+    if (line.empty()) return false;
+    char end = line.back();
+    std::string_view before_end = line.substr(0, line.size() - 1);
+    bool holds_comma = before_end.find(',') != std::string_view::npos;
     bool cut_after_end = end == ',' || is_cut_mark(end, html);
-    if (last.columns >= definition_width) return !cut_after_end && (last.holds_hyphen || last.holds_comma);
+    if (last.columns >= definition_width) return !cut_after_end && (holds_comma || holds_cut_mark(before_end, html));
     if (!cut_after_end) return true;
     // In HTML, past the ID, a word that ends in a bracket or a stop before
     // a long one is likelier than such a cut.
     if (html && end != '-' && end != ',' && definition.find(' ') != std::string::npos) return true;
     std::string_view head = next.substr(0, definition_width - last.columns - 1);
     if (end == ',') return head.find(',') != std::string_view::npos;
-    return last.holds_comma || head.find(',') != std::string_view::npos ||
-           std::any_of(head.begin(), head.end(), [&](char c) { return is_cut_mark(c, html); });
+    return holds_comma || head.find(',') != std::string_view::npos || holds_cut_mark(head, html);
 }
 
 // A line without its line end, and without the CR of a CR LF.
@@ -72,8 +69,8 @@ void LayoutReader::begin_definition(std::string_view line) {
     // `line` is the "Query=" line; the width leaves out "Query= ".
     std::string_view text = without_cr(line);
     std::string_view definition = text.substr(text.size() > 6 ? 7 : 6);
-    query_.definition.assign(definition.data(), definition.size());
-    definition_line_ = line_of(definition.size(), definition, html_);
+    copy_into(query_.definition, definition);
+    definition_line_ = DefinitionLine{definition.size(), 0, false};
     if (run_.legacy) {
         query_.definition = std::string(trim(definition));
         definition_line_.columns = query_.definition.size();
@@ -108,18 +105,24 @@ void LayoutReader::read_query_definition(std::string_view line, std::uint64_t li
     }
     if (run_.legacy || definition_line_.ended) {
         // blastall cuts a word too long for a line into lines of 68.
-        if (!definition_line_.holds_space && definition_line_.columns == definition_width && !definition_line_.ended) {
+        std::string_view last = std::string_view(query_.definition).substr(definition_line_.begins);
+        if (last.find(' ') == std::string_view::npos && definition_line_.columns == definition_width &&
+            !definition_line_.ended) {
             query_.definition += text;
         } else {
             append_wrapped(query_.definition, text);
         }
-        definition_line_ = line_of(text.size(), text, html_);
+        // The line's text ends the definition (append_wrapped makes a tab three spaces).
+        std::size_t appended =
+            std::min(query_.definition.size(),
+                     text.size() + 2 * static_cast<std::size_t>(std::count(text.begin(), text.end(), '\t')));
+        definition_line_ = DefinitionLine{text.size(), query_.definition.size() - appended, false};
         return;
     }
     std::string_view next = without_cr(line);
     if (continues_after_space(query_.definition, definition_line_, next, html_)) query_.definition += ' ';
+    definition_line_ = DefinitionLine{next.size(), query_.definition.size(), false};
     query_.definition.append(next.data(), next.size());
-    definition_line_ = line_of(next.size(), next, html_);
 }
 
 void LayoutReader::end_definition() {
